@@ -1,0 +1,19 @@
+// Message boxes as the program's code sees them. The text and caption go to a
+// handler: the windowing layer installs one that shows a real box, tests
+// install one that records what would have been shown.
+#pragma once
+
+enum class QuestionAnswer { Yes, No, Failed };
+
+using MessageHandler = void (*)(const char* text, const char* caption);
+using QuestionHandler = QuestionAnswer (*)(const char* text, const char* caption);
+
+// Shows an OK box with no owner window and returns once it is dismissed.
+void showMessage(const char* text, const char* caption);
+// Shows a Yes/No question box.
+QuestionAnswer askQuestion(const char* text, const char* caption);
+
+// Replace the handlers; null restores the default, which writes to stderr
+// (and answers Failed to questions).
+void setMessageHandler(MessageHandler handler);
+void setQuestionHandler(QuestionHandler handler);

@@ -1,0 +1,60 @@
+// The voice mixer: adds every active voice into an interleaved stereo float
+// buffer with 32.32 stepping, linear interpolation, loops and volume ramps,
+// and converts float frames to clipped 16-bit PCM.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "player/song/song.h"
+
+enum VoiceDirection : int32_t {
+    Forward = 1,
+    Backward = 2,
+};
+
+struct MixVoice {
+    int32_t index;
+    int32_t volumeCopy;
+    int32_t frequency;
+    int32_t panningCopy;
+    int32_t volume;
+    int32_t panning;
+    uint32_t startOffset;
+    const Sample* sample;  // null: idle
+    int32_t targetLeft;
+    int32_t targetRight;
+    int32_t positionInt;
+    uint32_t positionFrac;
+    uint32_t stepFrac;
+    int32_t stepInt;
+    int32_t direction;
+    int32_t rampTargetLeft;
+    int32_t rampTargetRight;
+    int32_t currentLeft;  // gain x 255 x 256
+    int32_t currentRight;
+    float rampStepLeft;
+    float rampStepRight;
+    int32_t rampFramesLeft;
+};
+
+constexpr int voiceSlots = 256;
+constexpr int mixedVoices = 64;
+constexpr int twinVoiceOffset = 32;
+
+struct MixerState {
+    int32_t outputRate;
+    float frameDuration;
+    int32_t rampLength;
+    float rampReciprocal;
+    std::array<MixVoice, voiceSlots> voices;
+};
+
+extern MixerState mixerState;
+
+// Sets the rate-derived fields and clears the voice table (every slot idle,
+// its own index, a step of 1.0).
+void resetMixer(int32_t outputRate);
+
+void mixVoices(float* buffer, int32_t frameCount);
+void convertToPcm16(int16_t* destination, const float* source, int32_t frameCount);

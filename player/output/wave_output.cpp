@@ -1,0 +1,3 @@
+#include "player/output/wave_output.h"
+
+OutputDevice outputDevice{};

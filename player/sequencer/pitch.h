@@ -1,0 +1,10 @@
+// Note to period, and the hand-over of a channel's requests to its mixer voice.
+#pragma once
+
+#include <cstdint>
+
+#include "player/sequencer/channel.h"
+
+int32_t linearPeriod(uint8_t note, int8_t finetune);
+int32_t amigaPeriod(uint8_t note, int8_t finetune);
+void updateVoice(MusicChannel* channel, const Sample* sample, const Song* song);
