@@ -1,0 +1,103 @@
+// The demo: asks whether to run full screen, opens the OpenGL window and
+// draws frames until Escape, then takes everything down again.
+
+#include <GL/gl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "app/run_end.h"
+#include "platform/clock.h"
+#include "platform/input.h"
+#include "platform/messages.h"
+#include "platform/screen_layout.h"
+#include "platform/window.h"
+
+namespace {
+
+constexpr int32_t windowWidth = 640;
+constexpr int32_t windowHeight = 480;
+constexpr int32_t fullScreenBitsPerPixel = 32;
+constexpr uint32_t frameSleepMilliseconds = 20;
+constexpr const char* windowTitle = "Uma Vorodoze, um Vostel e uma Vado";
+
+// The window and its GL context, up from set-up to take-down.
+GlWindow demoWindow{};
+
+void drawEmptyFrame() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+// The display, the cursor and the window as they were before set-up, in the
+// order the set-up changed them.
+void takeDownWindow(bool fullScreen) {
+    if (fullScreen) {
+        restoreDisplayMode(demoWindow);
+    }
+    showCursor(true);
+    releaseGlContext(demoWindow);
+    destroyWindow(demoWindow);
+}
+
+// Without a window or a context there is nothing to draw into: whatever was
+// set up is taken down first, so that the message is not hidden behind a
+// full-screen window, and the run ends.
+RunEnd failWindow(bool fullScreen, const char* what) {
+    const std::string text =
+        std::string("Error creating ") + what + ": " + windowSystemError() + "\n";
+    takeDownWindow(fullScreen);
+    showMessage(text.c_str(), "Error");
+    return RunEnd::WindowFailed;
+}
+
+RunEnd runDemo() {
+    bool fullScreen = true;
+    WindowPosition position{0, 0};
+    if (askQuestion("Would You Like To Run In Fullscreen Mode?", "Start FullScreen?") ==
+        QuestionAnswer::No) {
+        fullScreen = false;
+        const ScreenSize screen = primaryScreenSize();
+        position = centredWindowPosition(screen.width, screen.height, windowWidth, windowHeight);
+    }
+
+    requestPixelFormat();
+    if (fullScreen) {
+        if (!changeDisplayMode({windowWidth, windowHeight, fullScreenBitsPerPixel})) {
+            return RunEnd::DisplayRefused;
+        }
+        showCursor(false);
+    }
+
+    const WindowRequest request{windowTitle, position.x,   position.y,
+                                windowWidth, windowHeight, fullScreen};
+    if (!createWindow(request, demoWindow)) {
+        return failWindow(fullScreen, "the window");
+    }
+    if (!createGlContext(demoWindow)) {
+        return failWindow(fullScreen, "the OpenGL context");
+    }
+
+    while (!escapePressed()) {
+        drawEmptyFrame();
+        swapWindowBuffers(demoWindow);
+        sleepMilliseconds(frameSleepMilliseconds);
+    }
+
+    takeDownWindow(fullScreen);
+    return RunEnd::Escape;
+}
+
+}  // namespace
+
+int main() {
+    if (!startWindowSystem()) {
+        const std::string text =
+            std::string("Error opening the display: ") + windowSystemError() + "\n";
+        showMessage(text.c_str(), "Error");
+        return exitStatusFor(RunEnd::WindowSystemFailed);
+    }
+    const RunEnd end = runDemo();
+    // Whatever an early end left up goes now, the display mode above all.
+    stopWindowSystem();
+    return exitStatusFor(end);
+}

@@ -1,0 +1,14 @@
+// The cursor and the keyboard as the demo uses them.
+#pragma once
+
+#include <cstdint>
+
+// One show (true) or hide (false) on the cursor's display counter; the
+// cursor over the program's windows is visible while the count is zero or
+// more. Returns the new count.
+int32_t showCursor(bool show);
+
+// True when Escape is down now or was pressed since the previous call.
+// Collects the window system's pending events on the way; apart from the
+// Escape presses among them nothing is acted on, not even a close request.
+bool escapePressed();
