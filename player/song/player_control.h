@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "player/song/song.h"
 
 Song* loadSong(const char* name, SampleDataCallback sampleDataCallback);
+// The same; on null `reason` (when not null) receives a sentence saying why.
+Song* loadSong(const char* name, SampleDataCallback sampleDataCallback, std::string* reason);
 bool freeSong(Song* song);
 
 int32_t getPlayingOrder(const Song* song);
