@@ -7,10 +7,11 @@
 #include <thread>
 
 #include "player/output/block_render.h"
+#include "player/output/wave_device.h"
 #include "player/song/song.h"
 
 struct OutputDevice {
-    void* waveOut;  // the open device; null before the first open
+    void* waveOut;       // the open device; null before the first open
     int16_t* pcmBuffer;  // the ring: ringFrames frames of left, right
     int32_t bufferMilliseconds;
     int32_t blockFrames;
@@ -25,6 +26,11 @@ struct OutputDevice {
     std::atomic<bool> stopRequested;
     std::atomic<bool> rendering;
     std::atomic<bool> feederExited{true};
+    WaveDevice device;  // the registered device; waveOut is its open handle
+    // A copy of blockPositions[audibleBlock], published by whichever thread
+    // moves audibleBlock, so that the position getters may run on any thread
+    // without reading records the feeder is rewriting; zero while stopped.
+    std::atomic<BlockPosition> audiblePosition;
 };
 
 extern OutputDevice outputDevice;
@@ -33,7 +39,17 @@ inline int32_t ringBlockCount() {
     return outputDevice.blockFrames > 0 ? outputDevice.ringFrames / outputDevice.blockFrames : 0;
 }
 
+// Rates outside these bounds are refused by openOutputDevice: below the
+// minimum a volume ramp would be shorter than one frame, and far above any
+// real sound card the ring's byte size would no longer fit its 32-bit count.
+constexpr int32_t minOutputRate = 1000;
+constexpr int32_t maxOutputRate = 384000;
+
 bool openOutputDevice(int32_t rate, int32_t unused);
+// Stops any playback first, so that the feeder never polls a closed device.
 void closeOutputDevice();
 bool playSong(Song* song);
 bool stopSong(Song* song);
+
+// The feeder thread's procedure, started by playSong.
+int feedOutput();
