@@ -1,7 +1,9 @@
 #include "player/song/player_control.h"
 
 #include <cstdlib>
+#include <thread>
 
+#include "player/output/wave_output.h"
 #include "player/song/stream.h"
 #include "player/song/xm_loader.h"
 
@@ -28,6 +30,18 @@ void releasePatterns(Song* song) {
     }
     std::free(song->patterns);
     song->patterns = nullptr;
+}
+
+// A song that a failed load left half built is released by the same steps:
+// counts that the loader did not reach are still 0.
+void releaseSong(Song* song) {
+    if (song->instruments != nullptr) {
+        releaseInstruments(song);
+    }
+    if (song->patterns != nullptr) {
+        releasePatterns(song);
+    }
+    std::free(song);
 }
 
 }  // namespace
@@ -57,7 +71,8 @@ Song* loadSong(const char* name, SampleDataCallback sampleDataCallback, std::str
     const bool loaded = readXmSong(song, stream, reason);
     streamClose(stream);
     if (!loaded) {
-        freeSong(song);
+        // Never played, so released without stopping whatever else plays.
+        releaseSong(song);
         return nullptr;
     }
     return song;
@@ -67,12 +82,27 @@ bool freeSong(Song* song) {
     if (song == nullptr) {
         return false;
     }
-    if (song->instruments != nullptr) {
-        releaseInstruments(song);
+    while (outputDevice.rendering.load()) {
+        std::this_thread::yield();
     }
-    if (song->patterns != nullptr) {
-        releasePatterns(song);
-    }
-    std::free(song);
+    // Whatever song plays is stopped and silent before anything is released,
+    // so the feeder never reads a released song.
+    stopSong(song);
+    releaseSong(song);
     return true;
+}
+
+// The getters report the block being heard, about a ring behind the song's
+// own position; they read the copy that the driver publishes atomically, so
+// they are safe on any thread and give 0 while nothing plays.
+int32_t getPlayingOrder(const Song* song) {
+    return song != nullptr ? outputDevice.audiblePosition.load().orderPos : 0;
+}
+
+int32_t getPlayingRow(const Song* song) {
+    return song != nullptr ? outputDevice.audiblePosition.load().row : 0;
+}
+
+int32_t getPlayingTimeMs(const Song* song) {
+    return song != nullptr ? outputDevice.audiblePosition.load().playTimeMs : 0;
 }
