@@ -81,7 +81,12 @@ extern std::array<MusicChannel, maxChannels> channelTable;
 // The all-zero instrument used for an instrument number beyond the song's.
 extern Instrument emptyInstrument;
 
-// Clears the first channelCount channels and binds channel c to voice slot c.
+// The row that the last row tick processed. The ticks between rows run its
+// cells even after a pattern loop has moved Song::row back.
+extern int32_t processedRow;
+
+// Clears the first channelCount channels (at most the table's 32) and binds
+// channel c to voice slot c.
 void resetChannels(const Song* song);
 
 // One tick of the song; installed by the loader as Song::tickFunction.

@@ -5,17 +5,17 @@
 
 #include "player/sequencer/channel.h"
 
-// The state of one envelope inside a channel.
+// The walk of one envelope inside a channel.
 struct EnvelopeState {
-    int32_t* point;
+    int32_t* point;  // the next point to be reached
     int32_t* tick;
-    int32_t* value;
-    int32_t* fixed;
-    int32_t* delta;
+    int32_t* value;  // 0..64
+    int32_t* fixed;  // 16.16
+    int32_t* delta;  // 16.16 per tick
     uint8_t* done;
 };
 
-// One envelope of an instrument.
+// One envelope of an instrument. pointCount is bounded to the record's points.
 struct EnvelopeShape {
     uint8_t flags;
     uint8_t pointCount;
@@ -30,8 +30,21 @@ EnvelopeState panningEnvelopeState(MusicChannel* channel);
 EnvelopeShape volumeEnvelopeShape(const Instrument* instrument);
 EnvelopeShape panningEnvelopeShape(const Instrument* instrument);
 
+// An envelope is walked when its on bit is set and it has the two points that
+// make a line; the loader switches shorter ones off, and songs built in memory
+// are read the same way.
+bool envelopeActive(const EnvelopeShape& shape);
+
+// One tick of one envelope; sets requestBit in the channel's flags.
 void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
                   uint8_t requestBit);
+
+// Effect Lxx: moves the volume envelope to a tick position (0..255).
 void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrument,
                                int32_t tickPosition);
+
+// The envelope block of a tick: both envelopes, then the fade-out after key-off.
+// On a row tick a released note without a volume envelope falls silent.
+void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick);
+
 void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument);

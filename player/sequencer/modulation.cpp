@@ -1,0 +1,97 @@
+#include "player/sequencer/modulation.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+#include "player/sequencer/arithmetic.h"
+
+namespace {
+
+enum Waveform : int32_t { Sine = 0, Ramp = 1, Square = 2, SquareOrSine = 3 };
+
+// One cycle spans the 64 phases; the constant is a little below 2 pi / 128.
+constexpr double phaseUnit = 0.049087375;
+
+// The sine magnitude for every |phase| that an 8-bit phase can have; the
+// ordinary phases use 0..32.
+const std::array<uint8_t, 129> sineMagnitudes = [] {
+    std::array<uint8_t, 129> magnitudes{};
+    for (int q = 0; q < static_cast<int>(magnitudes.size()); ++q) {
+        magnitudes[q] =
+            static_cast<uint8_t>(truncateToInt32(std::fabs(std::sin(2 * q * phaseUnit)) * 256));
+    }
+    return magnitudes;
+}();
+
+int8_t advancePhase(int8_t phase, uint8_t speed) {
+    auto next = static_cast<int8_t>(static_cast<uint8_t>(phase + speed));
+    if (next > 31) {
+        next = static_cast<int8_t>(next - 64);
+    }
+    return next;
+}
+
+}  // namespace
+
+uint8_t waveformMagnitude(int8_t phase, int32_t waveform) {
+    switch (waveform) {
+        case Ramp:
+            return phase >= 0 ? static_cast<uint8_t>(8 * phase)
+                              : static_cast<uint8_t>(255 - static_cast<uint8_t>(8 * phase));
+        case Square:
+            return 255;
+        default:
+            return sineMagnitudes[std::abs(phase)];
+    }
+}
+
+void tonePortamento(MusicChannel* channel) {
+    const int32_t step = 4 * channel->portaSpeed;
+    if (channel->period < channel->portaTarget) {
+        channel->period = std::min(channel->period + step, channel->portaTarget);
+    } else if (channel->period > channel->portaTarget) {
+        channel->period = std::max(channel->period - step, channel->portaTarget);
+    }
+    channel->flags |= FrequencyChanged;
+}
+
+void vibrato(MusicChannel* channel) {
+    const int32_t waveform = channel->waveControl & 3;
+    const int32_t magnitude =
+        waveform == SquareOrSine ? 255 : waveformMagnitude(channel->vibratoPos, waveform);
+    const int32_t depth = ((channel->vibratoDepth * magnitude) >> 5) & ~3;
+    channel->periodDelta = channel->vibratoPos >= 0 ? -depth : depth;
+    channel->flags |= FrequencyChanged;
+}
+
+void advanceVibratoPhase(MusicChannel* channel) {
+    channel->vibratoPos = advancePhase(channel->vibratoPos, channel->vibratoSpeed);
+}
+
+void tremolo(MusicChannel* channel) {
+    const int32_t waveform = (channel->waveControl >> 4) & 3;
+    // Waveform 3 is the sine for tremolo (the square for vibrato).
+    const int32_t magnitude =
+        waveformMagnitude(channel->tremoloPos, waveform == SquareOrSine ? Sine : waveform);
+    const int32_t depth = (channel->tremoloDepth * magnitude) >> 6;
+    if (channel->tremoloPos >= 0) {
+        channel->volumeDelta = channel->volume + depth > 64 ? 64 - channel->volume : depth;
+    } else {
+        channel->volumeDelta = channel->volume - depth < 0 ? -channel->volume : -depth;
+    }
+    channel->tremoloPos = advancePhase(channel->tremoloPos, channel->tremoloSpeed);
+    channel->flags |= VolumeChanged;
+}
+
+void tremor(MusicChannel* channel) {
+    if (channel->tremorPos >= channel->tremorOnTicks) {
+        channel->volumeDelta = -channel->volume;
+    }
+    ++channel->tremorPos;
+    if (channel->tremorPos >= channel->tremorOnTicks + channel->tremorOffTicks) {
+        channel->tremorPos = 0;
+    }
+    channel->flags |= VolumeChanged;
+}

@@ -1,0 +1,419 @@
+#include "player/sequencer/row_processing.h"
+
+#include <algorithm>
+
+#include "player/output/block_render.h"
+#include "player/sequencer/arithmetic.h"
+#include "player/sequencer/envelope.h"
+#include "player/sequencer/modulation.h"
+#include "player/sequencer/pitch.h"
+#include "player/sequencer/song_lookup.h"
+
+namespace {
+
+constexpr int32_t noFade = 65536;
+constexpr int32_t highestBreakRow = 63;
+
+// What one row tick needs besides the channel and its cell.
+struct RowContext {
+    Song* song;
+    const Instrument* instrument;
+    Sample* sample;
+    bool jumped;  // a position jump earlier in this row
+};
+
+// The channel state that a note delay puts back at the row tick.
+struct HeldState {
+    int32_t volume;
+    int32_t period;
+    int32_t panning;
+};
+
+void slideVolumeUp(MusicChannel* channel, int32_t amount) {
+    channel->volume = std::min(channel->volume + amount, 64);
+}
+
+void slideVolumeDown(MusicChannel* channel, int32_t amount) {
+    channel->volume = std::max(channel->volume - amount, 0);
+}
+
+void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& row,
+                   const HeldState& held) {
+    const uint8_t y = cell.effectParam & 0x0F;
+    Song* song = row.song;
+    switch (cell.effectParam >> 4) {
+        case FinePortamentoUp:
+            if (y != 0) {
+                channel->finePortaUpParam = y;
+            }
+            channel->period =
+                boundedPeriod(int64_t{channel->period} - 4 * channel->finePortaUpParam);
+            break;
+        case FinePortamentoDown:
+            if (y != 0) {
+                channel->finePortaDownParam = y;
+            }
+            channel->period =
+                boundedPeriod(int64_t{channel->period} + 4 * channel->finePortaDownParam);
+            break;
+        case VibratoWaveform:
+            channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0xF0) | y);
+            break;
+        case SetFinetune:
+            // The finetune lives in the song's sample and lasts for later notes;
+            // the shared empty sample stays all zero.
+            if (row.sample != &emptySample) {
+                row.sample->finetune = static_cast<int8_t>(y);
+            }
+            break;
+        case PatternLoop:
+            if (y == 0) {
+                channel->loopRow = song->row;
+            } else {
+                channel->loopCount = channel->loopCount == 0 ? y : channel->loopCount - 1;
+                if (channel->loopCount != 0) {
+                    song->row = channel->loopRow - 1;
+                }
+            }
+            break;
+        case TremoloWaveform:
+            channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0x0F) | (y << 4));
+            break;
+        case CoarsePanning:
+            channel->panning = 16 * y;
+            channel->flags |= PanningChanged;
+            break;
+        case FineVolumeUp:
+            if (y != 0) {
+                channel->fineVolSlideParam = y;
+            }
+            slideVolumeUp(channel, channel->fineVolSlideParam);
+            channel->flags |= VolumeChanged;
+            break;
+        case FineVolumeDown:
+            if (y != 0) {
+                channel->fineVolSlideParam = y;
+            }
+            slideVolumeDown(channel, channel->fineVolSlideParam);
+            channel->flags |= VolumeChanged;
+            break;
+        case NoteDelay:
+            // The note starts on tick y instead (see the tick effects).
+            channel->volume = held.volume;
+            channel->period = held.period;
+            channel->panning = held.panning;
+            channel->flags &= ~(FrequencyChanged | VolumeChanged | PanningChanged | StartNote);
+            break;
+        case PatternDelay:
+            song->patternDelayTicks = y * song->speed;
+            break;
+        default:
+            break;
+    }
+}
+
+void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row,
+                 const HeldState& held) {
+    const uint8_t param = cell.effectParam;
+    const uint8_t x = param >> 4;
+    const uint8_t y = param & 0x0F;
+    Song* song = row.song;
+    switch (cell.effect) {
+        case PortamentoUp:
+            if (param != 0) {
+                channel->portaUpParam = param;
+            }
+            break;
+        case PortamentoDown:
+            if (param != 0) {
+                channel->portaDownParam = param;
+            }
+            break;
+        case TonePortamento:
+            if (param != 0) {
+                channel->portaSpeed = param;
+            }
+            channel->portaTarget = channel->notePeriod;
+            channel->flags &= ~(StartNote | FrequencyChanged);
+            break;
+        case Vibrato:
+            if (x != 0) {
+                channel->vibratoSpeed = x;
+            }
+            if (y != 0) {
+                channel->vibratoDepth = y;
+            }
+            vibrato(channel);
+            break;
+        case TonePortamentoVolumeSlide:
+            channel->portaTarget = channel->notePeriod;
+            if (param != 0) {
+                channel->volSlideParam = param;
+            }
+            channel->flags &= ~(StartNote | FrequencyChanged);
+            break;
+        case VibratoVolumeSlide:
+            if (param != 0) {
+                channel->volSlideParam = param;
+            }
+            vibrato(channel);
+            break;
+        case Tremolo:
+            if (x != 0) {
+                channel->tremoloSpeed = x;
+            }
+            if (y != 0) {
+                channel->tremoloDepth = y;
+            }
+            break;
+        case SetPanning:
+            channel->panning = param;
+            channel->flags |= PanningChanged;
+            break;
+        case SampleOffset: {
+            if (param != 0) {
+                channel->sampleOffsetParam = param;
+            }
+            const uint64_t offset =
+                uint64_t{static_cast<uint32_t>(channel->sampleOffsetParam)} * 256;
+            const uint64_t loopEnd = uint64_t{row.sample->loopStart} + row.sample->loopLength;
+            if (offset < loopEnd) {
+                if (channel->voice != nullptr) {
+                    channel->voice->startOffset = static_cast<uint32_t>(offset);
+                }
+            } else {
+                channel->flags = static_cast<uint8_t>((channel->flags & ~StartNote) | RewindVoice);
+            }
+            break;
+        }
+        case VolumeSlide:
+            if (param != 0) {
+                channel->volSlideParam = param;
+            }
+            break;
+        case PositionJump:
+            song->nextRow = 0;
+            song->nextOrder = param >= playedSongLength(song) ? 0 : param;
+            row.jumped = true;
+            break;
+        case SetVolume:
+            channel->volume = param;
+            channel->flags |= VolumeChanged;
+            break;
+        case PatternBreak: {
+            const int32_t target = x * 10 + y;
+            song->nextRow = target > highestBreakRow ? 0 : target;
+            if (!row.jumped) {
+                song->nextOrder = song->orderPos + 1;
+            }
+            if (song->nextOrder >= playedSongLength(song)) {
+                song->nextOrder = 0;
+            }
+            break;
+        }
+        case Extended:
+            applyExtended(channel, cell, row, held);
+            break;
+        case SpeedTempo:
+            if (param < 32) {
+                song->speed = param;
+            } else {
+                setTempo(song, param);
+            }
+            break;
+        case SetGlobalVolume:
+            song->globalVolume = std::min<int32_t>(param, 64);
+            channel->flags |= VolumeChanged;
+            break;
+        case GlobalVolumeSlide:
+            if (param != 0) {
+                song->globalVolSlideParam = param;
+            }
+            break;
+        case SetEnvelopePosition:
+            if (envelopeActive(volumeEnvelopeShape(row.instrument))) {
+                setVolumeEnvelopePosition(channel, row.instrument, param);
+            }
+            break;
+        case PanningSlide:
+            if (param != 0) {
+                channel->panSlideParam = param;
+                channel->flags |= PanningChanged;
+            }
+            break;
+        case MultiRetrigger:
+            if (param != 0) {
+                channel->retrigVolumeAction = x;
+                channel->retrigInterval = y;
+            }
+            break;
+        case Tremor:
+            if (param != 0) {
+                channel->tremorOnTicks = static_cast<uint8_t>(x + 1);
+                channel->tremorOffTicks = static_cast<uint8_t>(y + 1);
+            }
+            tremor(channel);
+            break;
+        case ExtraFinePortamento:
+            if (x == 1) {
+                if (y != 0) {
+                    channel->xfinePortaUpParam = y;
+                }
+                channel->period =
+                    boundedPeriod(int64_t{channel->period} - channel->xfinePortaUpParam);
+            } else if (x == 2) {
+                if (y != 0) {
+                    channel->xfinePortaDownParam = y;
+                }
+                channel->period =
+                    boundedPeriod(int64_t{channel->period} + channel->xfinePortaDownParam);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
+    Song* song = row.song;
+    // A volume-column tone portamento does not make a tone-portamento row.
+    const bool portamentoRow =
+        cell.effect == TonePortamento || cell.effect == TonePortamentoVolumeSlide;
+    const bool playsNote = isPlayableNote(cell.note);
+    if (cell.instrument != 0 && !portamentoRow) {
+        channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
+    }
+    if (playsNote && !portamentoRow) {
+        channel->noteIndex = static_cast<uint8_t>(cell.note - 1);
+    }
+    row.instrument = channelInstrument(song, channel);
+    row.sample = channelSample(row.instrument, channel);
+    const HeldState held{channel->volume, channel->period, channel->panning};
+
+    if (channel->lastEffect == Tremolo && cell.effect != Tremolo) {
+        // The offset of tremolo's last tick stays in the volume.
+        channel->volume = held.volume + channel->volumeDelta;
+    }
+    channel->lastEffect = cell.effect;
+    channel->volumeDelta = 0;
+    channel->flags = 0;
+
+    if (playsNote) {
+        channel->realNote = static_cast<uint8_t>(cell.note - 1 + row.sample->relativeNote);
+        channel->notePeriod = (song->flags & linearFrequencyTable) != 0
+                                  ? linearPeriod(channel->realNote, row.sample->finetune)
+                                  : amigaPeriod(channel->realNote, row.sample->finetune);
+        if (!portamentoRow) {
+            channel->period = channel->notePeriod;
+        }
+        channel->flags = StartNote;
+    }
+    channel->periodDelta = 0;
+    channel->flags |= FrequencyChanged | VolumeChanged;
+    if (cell.instrument != 0) {
+        resetChannel(channel, row.sample);
+    }
+    if (cell.volumeColumn != 0) {
+        applyVolumeColumn(channel, cell.volumeColumn);
+    }
+    if (cell.note == keyOffNote || cell.effect == KeyOff) {
+        channel->keyOff = 1;
+    }
+    stepEnvelopes(channel, row.instrument, true);
+    applyEffect(channel, cell, row, held);
+    stepAutoVibrato(channel, row.instrument);
+    updateVoice(channel, row.sample, song);
+}
+
+}  // namespace
+
+void processRow(Song* song) {
+    song->nextOrder = -1;
+    song->nextRow = -1;
+    processedRow = song->row;
+    const PatternNote* cells = rowCells(song, song->orderPos, song->row);
+    if (cells == nullptr) {
+        return;
+    }
+    RowContext row{song, &emptyInstrument, &emptySample, false};
+    const int32_t channels = playedChannelCount(song);
+    for (int32_t c = 0; c < channels; ++c) {
+        processChannel(&channelTable[c], cells[c], row);
+    }
+}
+
+void resetChannel(MusicChannel* channel, const Sample* sample) {
+    channel->volume = sample->volume;
+    channel->panning = sample->panning;
+    channel->volEnvValue = 64;
+    channel->volEnvPoint = 0;
+    channel->volEnvTick = 0;
+    channel->volEnvDelta = 0;
+    channel->volEnvDone = 0;
+    channel->panEnvValue = 32;
+    channel->panEnvPoint = 0;
+    channel->panEnvTick = 0;
+    channel->panEnvDelta = 0;
+    channel->panEnvDone = 0;
+    channel->keyOff = 0;
+    channel->fadeOutLevel = noFade;
+    channel->autoVibSweepPos = 0;
+    channel->autoVibPos = 0;
+    // A waveform nibble of 4 or more keeps its phase across new instruments.
+    if ((channel->waveControl & 0x0F) < 4) {
+        channel->vibratoPos = 0;
+    }
+    if ((channel->waveControl >> 4) < 4) {
+        channel->tremoloPos = 0;
+    }
+    channel->tremorPos = 0;
+    channel->flags |= VolumeChanged | PanningChanged;
+}
+
+void applyVolumeColumn(MusicChannel* channel, uint8_t volumeColumn) {
+    const uint8_t low = volumeColumn & 0x0F;
+    if (volumeColumn >= 0x10 && volumeColumn <= 0x50) {
+        channel->volume = volumeColumn - 0x10;
+        channel->flags |= VolumeChanged;
+        return;
+    }
+    switch (volumeColumn >> 4) {
+        case 0x6:  // slide down
+        case 0x8:  // fine slide down
+            slideVolumeDown(channel, low);
+            channel->flags |= VolumeChanged;
+            break;
+        case 0x7:  // slide up
+        case 0x9:  // fine slide up
+            slideVolumeUp(channel, low);
+            channel->flags |= VolumeChanged;
+            break;
+        case 0xA:
+            channel->vibratoSpeed = low;
+            break;
+        case 0xB:
+            channel->vibratoDepth = low;
+            break;
+        case 0xC:
+            channel->panning = 16 * low;
+            channel->flags |= PanningChanged;
+            break;
+        case 0xD:  // slides without a limit: the voice update clamps the result
+            channel->panning -= low;
+            channel->flags |= PanningChanged;
+            break;
+        case 0xE:
+            channel->panning += low;
+            channel->flags |= PanningChanged;
+            break;
+        case 0xF:
+            if (low != 0) {
+                channel->portaSpeed = static_cast<uint8_t>(16 * low);
+            }
+            channel->portaTarget = channel->notePeriod;
+            channel->flags &= ~StartNote;
+            break;
+        default:
+            break;
+    }
+}

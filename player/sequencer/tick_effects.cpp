@@ -1,0 +1,282 @@
+#include "player/sequencer/tick_effects.h"
+
+#include <algorithm>
+
+#include "player/sequencer/arithmetic.h"
+#include "player/sequencer/channel.h"
+#include "player/sequencer/envelope.h"
+#include "player/sequencer/modulation.h"
+#include "player/sequencer/pitch.h"
+#include "player/sequencer/row_processing.h"
+#include "player/sequencer/song_lookup.h"
+
+namespace {
+
+constexpr int32_t lowestPortamentoPeriod = 56;
+constexpr uint8_t keptDelayBits = 0xF0;
+
+// What the row's cell asks of one channel on a tick between rows.
+struct TickContext {
+    Song* song;
+    const Instrument* instrument;
+    const Sample* sample;
+};
+
+void slideVolume(MusicChannel* channel, uint8_t param) {
+    const int32_t up = param >> 4;
+    const int32_t down = param & 0x0F;
+    if (up != 0) {
+        channel->volume = std::min(channel->volume + up, 64);
+    } else if (down != 0) {
+        channel->volume = std::max(channel->volume - down, 0);
+    }
+    channel->flags |= VolumeChanged;
+}
+
+void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
+    const uint8_t low = volumeColumn & 0x0F;
+    switch (volumeColumn >> 4) {
+        case 0x6:
+            channel->volume = std::max(channel->volume - low, 0);
+            channel->flags |= VolumeChanged;
+            break;
+        case 0x7:
+            channel->volume = std::min(channel->volume + low, 64);
+            channel->flags |= VolumeChanged;
+            break;
+        case 0xB:
+            channel->vibratoDepth = low;
+            vibrato(channel);
+            advanceVibratoPhase(channel);
+            break;
+        case 0xD:
+            channel->panning -= low;
+            channel->flags |= PanningChanged;
+            break;
+        case 0xE:
+            channel->panning += low;
+            channel->flags |= PanningChanged;
+            break;
+        case 0xF:
+            tonePortamento(channel);
+            break;
+        default:
+            break;
+    }
+}
+
+// The period offset that raises the note by `semitones`, with the sign that
+// the voice update of each table mode needs.
+int32_t arpeggioOffset(const MusicChannel* channel, const TickContext& tick, int32_t semitones) {
+    if ((tick.song->flags & linearFrequencyTable) != 0) {
+        return semitones * 64;
+    }
+    const int8_t finetune = tick.sample->finetune;
+    return amigaPeriod(static_cast<uint8_t>(channel->realNote + semitones), finetune) -
+           amigaPeriod(channel->realNote, finetune);
+}
+
+void arpeggio(MusicChannel* channel, const TickContext& tick, uint8_t param) {
+    if (param == 0) {
+        return;
+    }
+    // On the base note's ticks periodDelta is left as the volume column set it.
+    switch (tick.song->tick % 3) {
+        case 1:
+            channel->periodDelta = arpeggioOffset(channel, tick, param >> 4);
+            break;
+        case 2:
+            channel->periodDelta = arpeggioOffset(channel, tick, param & 0x0F);
+            break;
+        default:
+            break;
+    }
+    channel->flags |= FrequencyChanged;
+}
+
+int32_t retriggeredVolume(int32_t volume, uint8_t action) {
+    switch (action) {
+        case 1:
+            return volume - 1;
+        case 2:
+            return volume - 2;
+        case 3:
+            return volume - 4;
+        case 4:
+            return volume - 8;
+        case 5:
+            return volume - 16;
+        case 6:
+            return volume * 2 / 3;
+        case 7:
+            return volume >> 1;
+        case 9:
+            return volume + 1;
+        case 10:
+            return volume + 2;
+        case 11:
+            return volume + 4;
+        case 12:
+            return volume + 8;
+        case 13:
+            return volume + 16;
+        case 14:
+            return volume * 3 / 2;
+        case 15:
+            return volume * 2;
+        default:
+            return volume;
+    }
+}
+
+void multiRetrigger(MusicChannel* channel, int32_t tick) {
+    const int32_t interval = channel->retrigInterval;
+    if (interval == 0 || tick % interval != 0) {
+        return;
+    }
+    if (channel->retrigVolumeAction == 0) {
+        channel->flags |= StartNote;
+        return;
+    }
+    const int32_t volume = retriggeredVolume(channel->volume, channel->retrigVolumeAction);
+    channel->volume = std::max(std::min(volume, 64), 0);
+    channel->flags |= VolumeChanged | StartNote;
+}
+
+void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
+    const int32_t y = cell.effectParam & 0x0F;
+    const int32_t now = tick.song->tick;
+    switch (cell.effectParam >> 4) {
+        case RetriggerNote:
+            if (y != 0 && now % y == 0) {
+                channel->flags |= StartNote | VolumeChanged | FrequencyChanged;
+            }
+            break;
+        case NoteCut:
+            if (now == y) {
+                channel->volume = 0;
+                channel->flags |= VolumeChanged;
+            }
+            break;
+        case NoteDelay:
+            if (now == y) {
+                resetChannel(channel, tick.sample);
+                channel->period = channel->notePeriod;
+                if (cell.volumeColumn != 0) {
+                    applyVolumeColumn(channel, cell.volumeColumn);
+                }
+                channel->flags |= FrequencyChanged | StartNote;
+            } else {
+                // The previous note plays on untouched until the delayed tick.
+                channel->flags &= keptDelayBits;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
+    const uint8_t param = cell.effectParam;
+    Song* song = tick.song;
+    switch (cell.effect) {
+        case Arpeggio:
+            arpeggio(channel, tick, param);
+            break;
+        case PortamentoUp:
+            channel->period =
+                std::max(channel->period - 4 * channel->portaUpParam, lowestPortamentoPeriod);
+            channel->periodDelta = 0;
+            channel->flags |= FrequencyChanged;
+            break;
+        case PortamentoDown:
+            channel->period = boundedPeriod(int64_t{channel->period} + 4 * channel->portaDownParam);
+            channel->periodDelta = 0;
+            channel->flags |= FrequencyChanged;
+            break;
+        case TonePortamento:
+            channel->periodDelta = 0;
+            tonePortamento(channel);
+            break;
+        case Vibrato:
+            vibrato(channel);
+            advanceVibratoPhase(channel);
+            break;
+        case TonePortamentoVolumeSlide:
+            channel->periodDelta = 0;
+            tonePortamento(channel);
+            slideVolume(channel, channel->volSlideParam);
+            break;
+        case VibratoVolumeSlide:
+            vibrato(channel);
+            advanceVibratoPhase(channel);
+            slideVolume(channel, channel->volSlideParam);
+            break;
+        case Tremolo:
+            tremolo(channel);
+            break;
+        case VolumeSlide:
+            slideVolume(channel, channel->volSlideParam);
+            break;
+        case Extended:
+            applyExtendedTick(channel, cell, tick);
+            break;
+        case GlobalVolumeSlide: {
+            // No volume request: the new global volume reaches a voice with
+            // the next request that something else makes.
+            const int32_t up = song->globalVolSlideParam >> 4;
+            const int32_t down = song->globalVolSlideParam & 0x0F;
+            if (up != 0) {
+                song->globalVolume = std::min(song->globalVolume + up, 64);
+            } else if (down != 0) {
+                song->globalVolume = std::max(song->globalVolume - down, 0);
+            }
+            break;
+        }
+        case PanningSlide: {
+            const int32_t right = channel->panSlideParam >> 4;
+            const int32_t left = channel->panSlideParam & 0x0F;
+            if (right != 0) {
+                channel->panning = std::min(channel->panning + right, 255);
+            } else if (left != 0) {
+                channel->panning = std::max(channel->panning - left, 0);
+            }
+            channel->flags |= PanningChanged;
+            break;
+        }
+        case MultiRetrigger:
+            multiRetrigger(channel, song->tick);
+            break;
+        case Tremor:
+            tremor(channel);
+            break;
+        default:
+            break;
+    }
+}
+
+// A row without cells (a pattern too short for the row, or none at all) reads
+// as empty: envelopes, fade-out and auto-vibrato go on.
+constexpr PatternNote emptyCell{};
+
+}  // namespace
+
+void processTickEffects(Song* song) {
+    const PatternNote* cells = rowCells(song, song->orderPos, processedRow);
+    const int32_t channels = playedChannelCount(song);
+    for (int32_t c = 0; c < channels; ++c) {
+        MusicChannel* channel = &channelTable[c];
+        const PatternNote& cell = cells != nullptr ? cells[c] : emptyCell;
+        const Instrument* instrument = channelInstrument(song, channel);
+        const TickContext tick{song, instrument, channelSample(instrument, channel)};
+
+        channel->volumeDelta = 0;
+        channel->periodDelta = 0;
+        channel->flags = 0;
+        stepEnvelopes(channel, instrument, false);
+        applyVolumeColumnTick(channel, cell.volumeColumn);
+        applyEffectTick(channel, cell, tick);
+        stepAutoVibrato(channel, instrument);
+        updateVoice(channel, tick.sample, song);
+    }
+}

@@ -1,0 +1,32 @@
+// Number conversions that the sequencer shares.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+// Truncates toward zero as the x86 conversion instruction does: a value that
+// does not fit in 32 bits (or is not a number) gives the smallest int32. Only
+// malformed songs reach that case, for instance an arpeggio far above a note
+// whose relative note wrapped, and it then steps as the lowest frequency.
+inline int32_t truncateToInt32(double value) {
+    if (!(value > -2147483649.0 && value < 2147483648.0)) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    return static_cast<int32_t>(value);
+}
+
+// Slides without a limit (portamento down, fine portamento up) keep the period
+// within this bound so that hours of sliding never overflow 32 bits. Both
+// table modes play any period beyond it at the lowest stepped frequency, so the
+// bound is never heard.
+constexpr int32_t periodBound = 1 << 28;
+
+inline int32_t boundedPeriod(int64_t period) {
+    if (period > periodBound) {
+        return periodBound;
+    }
+    if (period < -periodBound) {
+        return -periodBound;
+    }
+    return static_cast<int32_t>(period);
+}
