@@ -1,8 +1,6 @@
 // The demo: asks whether to run full screen, opens the OpenGL window and
 // draws frames until Escape, then takes everything down again.
 
-#include <GL/gl.h>
-
 #include <cstdint>
 #include <string>
 
@@ -12,6 +10,8 @@
 #include "platform/messages.h"
 #include "platform/screen_layout.h"
 #include "platform/window.h"
+#include "scene/frame_drawing.h"
+#include "scene/gl_state.h"
 
 namespace {
 
@@ -23,10 +23,6 @@ constexpr const char* windowTitle = "Uma Vorodoze, um Vostel e uma Vado";
 
 // The window and its GL context, up from set-up to take-down.
 GlWindow demoWindow{};
-
-void drawEmptyFrame() {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-}
 
 // The display, the cursor and the window as they were before set-up, in the
 // order the set-up changed them.
@@ -77,8 +73,13 @@ RunEnd runDemo() {
         return failWindow(fullScreen, "the OpenGL context");
     }
 
+    resizeScene(windowWidth, windowHeight);
+    if (!initScene()) {
+        return RunEnd::TextureMissing;
+    }
+
     while (!escapePressed()) {
-        drawEmptyFrame();
+        drawScene();
         swapWindowBuffers(demoWindow);
         sleepMilliseconds(frameSleepMilliseconds);
     }
