@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# End-to-end test of the demo's shell on a private X server, driven as a
+# person would.
+#
+#   demo_shell_test.sh SCENARIO DEMO WORKDIR ARTIFACTS
+#
+# SCENARIO is one of
+#   windowed       answering No on a 1024 x 768 screen gives a visible,
+#                  centred 640 x 480 window; Escape ends the run with status 0
+#   no-mode        answering Yes on a 1024 x 768 screen, which has no 640 x 480
+#                  mode, ends the run at once with status 0 and no window
+#   no-depth       the same on a 640 x 480 screen of 16 bits per pixel
+#   fullscreen     answering Yes on a 640 x 480 x 32 screen covers the screen;
+#                  Escape ends the run with status 0
+# DEMO is the demo executable, started in WORKDIR; screenshots and the
+# demo's output go to ARTIFACTS.
+set -euo pipefail
+source "$(dirname "$0")/x11_session.sh"
+
+scenario=$1
+demo=$2
+workdir=$3
+artifacts=$4
+
+title="Uma Vorodoze, um Vostel e uma Vado"
+question="Start FullScreen?"
+log="$artifacts/$scenario.log"
+shot="$artifacts/$scenario.png"
+
+e2e_require_tools
+mkdir -p "$artifacts"
+rm -f "$log" "$shot"
+
+# Until the scene draws into it, every frame is cleared to black.
+frameCleared() { [[ "$(e2e_brightest "$1")" == 0 ]]; }
+
+expectGeometry() {
+    local id=$1 expected=$2 actual
+    actual=$(e2e_window_geometry "$id")
+    [[ "$actual" == "$expected" ]] ||
+        e2e_fail "window at/size \"$actual\" (x y width height), expected \"$expected\""
+}
+
+# Escape must end the run promptly and cleanly, taking the window along.
+endWithEscape() {
+    local id=$1
+    kill -0 "$E2E_DEMO_PID" 2>/dev/null || e2e_fail "the demo ended before Escape"
+    e2e_press_key "$id" Escape
+    e2e_wait_exit 30
+    ((E2E_EXIT_STATUS == 0)) || e2e_fail "status $E2E_EXIT_STATUS after Escape, expected 0"
+    ((E2E_EXIT_MS <= 5000 * E2E_TIMEOUT_SCALE)) ||
+        e2e_fail "the demo took ${E2E_EXIT_MS} ms to end after Escape"
+    [[ -z "$(e2e_find_window "$title")" ]] || e2e_fail "the window outlived the demo"
+}
+
+runWindow() {
+    local screen=$1 answer=$2 expected=$3 id
+    e2e_start_xvfb "$screen"
+    e2e_start_program "$workdir" "$log" "$demo"
+    e2e_answer_question "$question" "$answer"
+    id=$(e2e_wait_window "$title")
+    expectGeometry "$id" "$expected"
+    e2e_wait_screenshot "$id" "$shot" frameCleared
+    endWithEscape "$id"
+}
+
+# A refused display mode ends the run silently, before any window exists.
+runRefused() {
+    local screen=$1 id
+    e2e_start_xvfb "$screen"
+    e2e_start_program "$workdir" "$log" "$demo"
+    id=$(e2e_wait_window "$question")
+    e2e_watch_windows
+    e2e_click_box_button "$id" 1
+    e2e_wait_exit 30
+    ((E2E_EXIT_STATUS == 0)) || e2e_fail "status $E2E_EXIT_STATUS, expected 0"
+    ((E2E_EXIT_MS <= 5000 * E2E_TIMEOUT_SCALE)) ||
+        e2e_fail "the demo took ${E2E_EXIT_MS} ms to give up"
+    local created
+    created=$(e2e_created_windows)
+    [[ -z "$created" ]] || e2e_fail "windows were created after the answer: $created"
+    [[ ! -s "$log" ]] || e2e_fail "the demo was not silent: $(cat "$log")"
+}
+
+case "$scenario" in
+    windowed) runWindow 1024x768x24 no "192 144 640 480" ;;
+    fullscreen) runWindow 640x480x24 yes "0 0 640 480" ;;
+    no-mode) runRefused 1024x768x24 ;;
+    no-depth) runRefused 640x480x16 ;;
+    *) e2e_fail "unknown scenario $scenario" ;;
+esac
+e2e_log "PASS $scenario"
