@@ -181,15 +181,15 @@ RgbImage* loadBitmapImageFromMemory(const uint8_t* bytes, size_t size) {
     if (!isConvertibleDib(source)) {
         return refuse(conversionErrorMessage);
     }
-    const int32_t width = source.header.biWidth;
-    const int32_t rows = static_cast<int32_t>(dibTargetBytes(source) / dibRowBytes(width, 24));
     HeapPointer<uint8_t> target(static_cast<uint8_t*>(std::calloc(dibTargetBytes(source), 1)));
     if (!target) {
         return refuse(outOfMemoryMessage);
     }
-    if (convertDibBits(source, target.get()) == 0) {
+    const int32_t rows = convertDibBits(source, target.get());
+    if (rows == 0) {
         return refuse(conversionErrorMessage);
     }
+    const int32_t width = source.header.biWidth;
 
     // The 24-bit target rows are blue, green, red with width mod 4 bytes of
     // padding; the result rows are red, green, blue with none.

@@ -190,7 +190,8 @@ bool convertUncompressed(const DibSource& source, uint8_t* target) {
 // Runs of 8- or 4-bit colour indices with escapes after a zero count: 0 ends
 // the row, 1 ends the bitmap, 2 moves right and up by the next two bytes, and
 // 3 to 255 give that many literal indices padded to a 16-bit boundary.
-// Skipped pixels are left as they are in the target.
+// Skipped pixels are left as they are in the target; pixels beyond the right
+// edge are dropped, beyond the top row refused.
 bool decodeRunLength(const DibSource& source, uint8_t* target) {
     const bool fourBit = source.header.biCompression == BI_RLE4;
     const int64_t width = source.header.biWidth;
@@ -201,7 +202,16 @@ bool decodeRunLength(const DibSource& source, uint8_t* target) {
     int64_t x = 0;
     int64_t y = 0;
     auto put = [&](uint32_t index) {
-        if (x >= width || y >= height || index >= source.colourCount) {
+        if (y >= height) {
+            return false;
+        }
+        // Some writers encode rows to their padded length: what runs past
+        // the right edge is dropped.
+        if (x >= width) {
+            ++x;
+            return true;
+        }
+        if (index >= source.colourCount) {
             return false;
         }
         putColour(target + y * stride + x * 3, source.colours[index]);

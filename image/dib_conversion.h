@@ -71,5 +71,6 @@ size_t dibTargetBytes(const DibSource& source);
 // and is expected zero-filled: pixels that run-length bits skip stay black.
 // Returns the number of rows converted, |height|, or 0 when the source is not
 // convertible or its bits are damaged (a colour index beyond the table, a run
-// past the end of a row, the image or the bits).
+// past the top row or the end of the bits). Run-length pixels beyond the right
+// edge, as writers that encode whole padded rows give, are dropped.
 int32_t convertDibBits(const DibSource& source, uint8_t* target);

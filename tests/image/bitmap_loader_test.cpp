@@ -272,6 +272,13 @@ TEST_F(BitmapLoaderTest, RunLengthEscapesSkipPixels) {
     expected[21] = 6, expected[22] = 5, expected[23] = 4;
     EXPECT_EQ(pixelsOf(*rle8), expected);
 
+    // Rows encoded to their padded length: what passes the right edge is dropped.
+    const ImagePointer padded = load(runLengthFile({3, 2, 2, 3, 0, 0, 0, 3, 1, 1, 1, 0, 0, 1}));
+    ASSERT_NE(padded, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(padded->data, padded->data + 24),
+              (std::vector<uint8_t>{6, 5, 4, 6, 5, 4, 6, 5, 4, 9, 8, 7,
+                                    3, 2, 1, 3, 2, 1, 3, 2, 1, 0, 0, 0}));
+
     // Four-bit runs alternate their two nibbles; all rows closed without an
     // end-of-bitmap is a whole picture.
     const ImagePointer rle4 = load(runLengthFile({4, 0x13, 0, 0, 0, 0, 0, 0}, BI_RLE4));
@@ -282,9 +289,8 @@ TEST_F(BitmapLoaderTest, RunLengthEscapesSkipPixels) {
 
 TEST_F(BitmapLoaderTest, DamagedRunLengthBitsAreRefused) {
     const std::vector<std::vector<uint8_t>> damaged{
-        {5, 1, 0, 1},                                // run past the row's end
         {4, 1, 0, 0, 4, 1, 0, 0, 4, 1, 0, 0, 1, 1},  // run past the last row
-        {0, 2, 9, 0, 1, 1, 0, 1},                    // move out of the row, then a pixel
+        {0, 2, 0, 3, 1, 1, 0, 1},                    // move above the top row, then a pixel
         {0, 4, 1, 2},                                // literal run past the bits
         {0, 2, 1},                                   // move cut short
         {4, 1},                                      // bits stop with rows open
@@ -294,7 +300,7 @@ TEST_F(BitmapLoaderTest, DamagedRunLengthBitsAreRefused) {
     for (const auto& bits : damaged) {
         expectRefused(runLengthFile(bits), conversionError);
     }
-    expectRefused(runLengthFile({0, 5, 0x12, 0x30, 0, 0, 0, 1}, BI_RLE4), conversionError);
+    expectRefused(runLengthFile({0, 7, 0x12, 0x31}, BI_RLE4), conversionError);
 }
 
 TEST_F(BitmapLoaderTest, HostileHeadersAreRefused) {
