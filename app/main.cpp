@@ -40,7 +40,7 @@ void takeDownWindow(bool fullScreen) {
 // full-screen window, and the run ends.
 RunEnd failWindow(bool fullScreen, const char* what) {
     const std::string text =
-        std::string("Error creating ") + what + ": " + windowSystemError() + "\n";
+        std::string("Cannot create ") + what + ": " + windowSystemError() + "\n";
     takeDownWindow(fullScreen);
     showMessage(text.c_str(), "Error");
     return RunEnd::WindowFailed;
@@ -93,7 +93,7 @@ RunEnd runDemo() {
 int main() {
     if (!startWindowSystem()) {
         const std::string text =
-            std::string("Error opening the display: ") + windowSystemError() + "\n";
+            std::string("Cannot open the display: ") + windowSystemError() + "\n";
         showMessage(text.c_str(), "Error");
         return exitStatusFor(RunEnd::WindowSystemFailed);
     }

@@ -41,6 +41,16 @@ bool startWindowSystem() {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         return false;
     }
+    // With no display to reach, the window system falls back to drivers that
+    // show nothing; a person would then see nothing at all and get no reason.
+    // They are taken only when asked for by name.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (SDL_getenv("SDL_VIDEODRIVER") == nullptr && driver != nullptr &&
+        (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0)) {
+        SDL_Quit();
+        SDL_SetError("no display to show the window on (DISPLAY is not set)");
+        return false;
+    }
     installSdlMessageBoxes();
     return true;
 }

@@ -12,6 +12,9 @@
 #   no-depth       the same on a 640 x 480 screen of 16 bits per pixel
 #   fullscreen     answering Yes on a 640 x 480 x 32 screen covers the screen;
 #                  Escape ends the run with status 0
+#   no-gl          on a screen without OpenGL the window cannot be made: an
+#                  "Error" box says why and the run ends with status 255
+#   no-display     with no display at all the demo says so and ends with 255
 # DEMO is the demo executable, started in WORKDIR; screenshots and the
 # demo's output go to ARTIFACTS.
 set -euo pipefail
@@ -82,11 +85,37 @@ runRefused() {
     [[ ! -s "$log" ]] || e2e_fail "the demo was not silent: $(cat "$log")"
 }
 
+# A window that cannot be made is reported in a box of its own once the
+# window is gone, and the run ends with -1.
+runWithoutGl() {
+    local id
+    e2e_start_xvfb 1024x768x8
+    e2e_start_program "$workdir" "$log" "$demo"
+    e2e_answer_question "$question" no
+    id=$(e2e_wait_window "Error")
+    [[ -z "$(e2e_find_window "$title")" ]] || e2e_fail "the demo window is up beside the error"
+    e2e_click_box_button "$id" 1
+    e2e_wait_exit 30
+    ((E2E_EXIT_STATUS == 255)) || e2e_fail "status $E2E_EXIT_STATUS, expected 255"
+    grep -q "Cannot create the window" "$log" || e2e_fail "no reason given: $(cat "$log")"
+}
+
+runWithoutDisplay() {
+    local status
+    (cd "$workdir" && exec timeout $((60 * E2E_TIMEOUT_SCALE)) \
+        env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$demo") >"$log" 2>&1 &&
+        status=0 || status=$?
+    ((status == 255)) || e2e_fail "status $status, expected 255"
+    grep -q "Cannot open the display" "$log" || e2e_fail "no reason given: $(cat "$log")"
+}
+
 case "$scenario" in
     windowed) runWindow 1024x768x24 no "192 144 640 480" ;;
     fullscreen) runWindow 640x480x24 yes "0 0 640 480" ;;
     no-mode) runRefused 1024x768x24 ;;
     no-depth) runRefused 640x480x16 ;;
+    no-gl) runWithoutGl ;;
+    no-display) runWithoutDisplay ;;
     *) e2e_fail "unknown scenario $scenario" ;;
 esac
 e2e_log "PASS $scenario"
