@@ -284,6 +284,7 @@ bool readSampleData(Song* song, XmReader& reader, Sample& sample, int32_t instru
     }
     clampLoop(sample);
     if (sample.length == 0) {
+        sample.bits = 16;  // like every loaded sample, though it has no data
         return true;
     }
     const int32_t byteCount = static_cast<int32_t>(sample.length * bytesPerValue);

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "player/song/file_stream.h"
+#include "player/song/player_control.h"
+#include "tests/corpus.h"
+
+namespace {
+
+// What the sequencer and the mixer rely on in every song that loads.
+void expectPlayable(const Song& song, const std::string& file) {
+    SCOPED_TRACE(file);
+    ASSERT_GE(song.channelCount, 1);
+    ASSERT_LE(song.channelCount, 32);
+    ASSERT_GE(song.songLength, 1);
+    ASSERT_LE(song.songLength, 256);
+    EXPECT_LT(song.restartPosition, song.songLength);
+    EXPECT_GE(song.defaultTempo, 1);
+    EXPECT_LE(song.defaultTempo, 255);
+    for (int k = 0; k < song.songLength; ++k) {
+        ASSERT_LT(song.orders[k], song.patternCount);
+    }
+    for (int p = 0; p < song.patternCount; ++p) {
+        ASSERT_GE(song.patterns[p].rowCount, 1);
+        ASSERT_NE(song.patterns[p].notes, nullptr);
+    }
+    for (int i = 0; i < song.instrumentCount; ++i) {
+        const Instrument& instrument = song.instruments[i];
+        ASSERT_LE(instrument.sampleCount, 16);
+        for (uint8_t count : {instrument.volumePointCount, instrument.panningPointCount}) {
+            EXPECT_LE(count, 12);
+        }
+        if (instrument.volumeEnvelopeFlags & envelopeLoop) {
+            EXPECT_LT(instrument.volumeLoopStart, instrument.volumePointCount);
+            EXPECT_LT(instrument.volumeLoopEnd, instrument.volumePointCount);
+        }
+        for (int j = 0; j < 16; ++j) {
+            const Sample* sample = instrument.samples[j];
+            ASSERT_NE(sample, nullptr);
+            if (j >= instrument.sampleCount) {
+                EXPECT_EQ(sample, &emptySample);
+                continue;
+            }
+            EXPECT_EQ(sample->bits, 16);
+            EXPECT_EQ(sample->data == nullptr, sample->length == 0);
+            ASSERT_LE(uint64_t{sample->loopStart} + sample->loopLength, sample->length);
+            if (sample->loopType == NoLoop) {
+                EXPECT_EQ(sample->loopStart, 0u);
+                EXPECT_EQ(sample->loopLength, sample->length);
+            } else if (sample->length > 0) {
+                const uint32_t end = sample->loopStart + sample->loopLength;
+                const int16_t guard = sample->loopType == ForwardLoop
+                                          ? sample->data[sample->loopStart]
+                                          : sample->data[end - 1];
+                EXPECT_EQ(sample->data[end], guard);
+            }
+        }
+    }
+}
+
+void loadEveryFile(const std::string& folder, bool allMustLoad) {
+    registerFileStream();
+    for (const auto& path : corpusFiles(folder)) {
+        std::string reason;
+        Song* song = loadSong(path.c_str(), nullptr, &reason);
+        if (song == nullptr) {
+            EXPECT_FALSE(allMustLoad) << path << " refused: " << reason;
+            EXPECT_FALSE(reason.empty()) << path;
+            continue;
+        }
+        expectPlayable(*song, path.filename().string());
+        freeSong(song);
+    }
+}
+
+TEST(CorpusLoading, EverySongLoads) {
+    SKIP_WITHOUT_CORPUS("songs");
+    loadEveryFile("songs", true);
+}
+
+TEST(CorpusLoading, EveryEffectSongLoads) {
+    SKIP_WITHOUT_CORPUS("effects");
+    loadEveryFile("effects", true);
+}
+
+TEST(CorpusLoading, MalformedFilesLoadSafelyOrAreRefused) {
+    SKIP_WITHOUT_CORPUS("malformed");
+    loadEveryFile("malformed", false);
+}
+
+TEST(CorpusLoading, FileStreamRefusesWhatItCannotOpen) {
+    EXPECT_EQ(openFileStream(nullptr), nullptr);
+    EXPECT_EQ(openFileStream("/nonexistent/song.xm"), nullptr);
+    EXPECT_EQ(openFileStream("/"), nullptr) << "a directory is not a stream";
+}
+
+TEST(CorpusLoading, FileStreamReadsSeeksAndTells) {
+    SKIP_WITHOUT_CORPUS("songs");
+    const auto path = corpusFiles("songs").front();
+    void* file = openFileStream(path.c_str());
+    ASSERT_NE(file, nullptr);
+    char text[17];
+    EXPECT_EQ(readFileStream(text, 17, file), 17);
+    EXPECT_EQ(std::string(text, 17), "Extended Module: ");
+    EXPECT_EQ(tellFileStream(file), 17);
+    seekFileStream(file, 0, 2);
+    const int32_t length = tellFileStream(file);
+    EXPECT_EQ(length, static_cast<int32_t>(std::filesystem::file_size(path)));
+    EXPECT_EQ(readFileStream(text, 17, file), 0);
+    seekFileStream(file, -length - 5, 1);
+    EXPECT_EQ(tellFileStream(file), length) << "a seek before the start is not taken";
+    seekFileStream(file, 3, 9);
+    EXPECT_EQ(tellFileStream(file), length);
+    seekFileStream(file, 1, 0);
+    EXPECT_EQ(readFileStream(text, 2, file), 2);
+    EXPECT_EQ(std::string(text, 2), "xt");
+    closeFileStream(file);
+}
+
+}  // namespace
