@@ -1,8 +1,262 @@
 #include "player/output/mixer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <limits>
+
+#include "player/output/mix_kernels.h"
 
 MixerState mixerState{};
+
+namespace {
+
+// Current gains are kept as gain x 255 x 256.
+constexpr double gainScale = 255.0 * 256.0;
+
+uint64_t fixedPoint(int32_t whole, uint32_t fraction) {
+    return (uint64_t{static_cast<uint32_t>(whole)} << 32) | fraction;
+}
+
+uint64_t ceilDivide(uint64_t dividend, uint64_t divisor) {
+    return dividend / divisor + (dividend % divisor != 0 ? 1 : 0);
+}
+
+// Rounds to nearest, ties to even, saturating so that no value is undefined.
+int32_t roundGain(float gain) {
+    const double scaled = std::nearbyint(static_cast<double>(gain) * 255.0 * 256.0);
+    if (!(scaled > std::numeric_limits<int32_t>::min())) {
+        return scaled != scaled ? 0 : std::numeric_limits<int32_t>::min();
+    }
+    if (scaled >= std::numeric_limits<int32_t>::max()) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(scaled);
+}
+
+// target x 256 with the wrap of 32-bit arithmetic instead of overflow.
+int32_t settledGain(int32_t target) {
+    return static_cast<int32_t>(static_cast<uint32_t>(target) << 8);
+}
+
+// Whether every frame of a run of `frames` reads inside the sample's values:
+// index -1 (the spare value before the data) up to length + 7.
+bool runStaysInData(const Sample& sample, uint64_t position, uint64_t step, bool backward,
+                    int32_t frames) {
+    if (sample.data == nullptr) {
+        return false;
+    }
+    const int64_t lowest = -(int64_t{1} << 32);
+    const uint64_t lastIndex = uint64_t{sample.length} + 6;
+    const int64_t highest = lastIndex >= (uint64_t{1} << 31)
+                                ? std::numeric_limits<int64_t>::max()
+                                : static_cast<int64_t>((lastIndex << 32) | 0xFFFFFFFFu);
+    const auto first = static_cast<int64_t>(position);
+    if (first < lowest || first > highest) {
+        return false;
+    }
+    const uint64_t room =
+        backward ? static_cast<uint64_t>(first - lowest) : static_cast<uint64_t>(highest - first);
+    return step == 0 || static_cast<uint64_t>(frames - 1) <= room / step;
+}
+
+struct LoopBounds {
+    uint32_t start;
+    uint32_t end;
+    uint32_t length;
+};
+
+// The position after a ping-pong voice meets the boundary it was heading for:
+// reflected there, P <- 2B - P - 2^-32, then again at the other end as long as
+// it lies outside the loop, the direction turning at every reflection.
+void reflect(uint64_t& position, bool& backward, const LoopBounds& loop) {
+    const uint64_t start = uint64_t{loop.start} << 32;
+    const uint64_t end = uint64_t{loop.end} << 32;
+    position = (backward ? 2 * start : 2 * end) - position - 1;
+    backward = !backward;
+
+    // A reflection at each end in turn moves the position by twice the loop
+    // length; whole pairs are skipped so that at most two reflections remain
+    // however far beyond the loop a large step has carried the voice.
+    if (loop.length < (uint32_t{1} << 31)) {
+        const uint64_t span = uint64_t{loop.length} << 33;
+        const auto offset = static_cast<int64_t>(position - start);
+        if (!backward && offset >= 0) {
+            position -= static_cast<uint64_t>(offset) / span * span;
+        } else if (backward && offset < 0) {
+            const uint64_t below = uint64_t{0} - static_cast<uint64_t>(offset);
+            const uint64_t halfSpan = span / 2;
+            if (below > halfSpan) {
+                position += ceilDivide(below - halfSpan, span) * span;
+            }
+        }
+    }
+    for (;;) {
+        const auto whole = static_cast<int32_t>(position >> 32);
+        if (backward && whole < static_cast<int32_t>(loop.start)) {
+            position = 2 * start - position - 1;
+            backward = false;
+        } else if (!backward && whole >= static_cast<int32_t>(loop.end)) {
+            position = 2 * end - position - 1;
+            backward = true;
+        } else {
+            return;
+        }
+    }
+}
+
+// Starts a new ramp unless one is running towards the current targets.
+void setUpRamp(MixVoice& voice) {
+    if (voice.rampFramesLeft != 0 && voice.targetLeft == voice.rampTargetLeft &&
+        voice.targetRight == voice.rampTargetRight) {
+        return;
+    }
+    voice.rampTargetLeft = voice.targetLeft;
+    voice.rampTargetRight = voice.targetRight;
+    // current >> 8 is the current gain on the 0 to 255 scale, truncated.
+    const int64_t differenceLeft = int64_t{voice.targetLeft} - (voice.currentLeft >> 8);
+    const int64_t differenceRight = int64_t{voice.targetRight} - (voice.currentRight >> 8);
+    const auto reciprocal = static_cast<double>(mixerState.rampReciprocal);
+    voice.rampStepLeft =
+        static_cast<float>(static_cast<double>(differenceLeft) * (1.0 / 255.0) * reciprocal);
+    voice.rampStepRight =
+        static_cast<float>(static_cast<double>(differenceRight) * (1.0 / 255.0) * reciprocal);
+    const bool ramping = differenceLeft != 0 || differenceRight != 0;
+    voice.rampFramesLeft = ramping ? std::max(mixerState.rampLength, 0) : 0;
+}
+
+// Adds one voice into `frameCount` frames, chunk by chunk: each chunk ends at
+// the loop boundary, at the end of the ramp or at the end of the request.
+void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKernels& kernels) {
+    const Sample& sample = *voice.sample;
+    const LoopBounds loop{sample.loopStart, sample.loopStart + sample.loopLength,
+                          sample.loopLength};
+    const uint64_t loopStart = uint64_t{loop.start} << 32;
+    const uint64_t loopEnd = uint64_t{loop.end} << 32;
+    const uint64_t step = fixedPoint(voice.stepInt, voice.stepFrac);
+    // A loop of no length has nothing to repeat: the voice ends there instead
+    // of wrapping or turning for ever.
+    const bool forwardLoop = (sample.loopType & ForwardLoop) != 0 && loop.length != 0;
+    const bool pingPongLoop =
+        !forwardLoop && (sample.loopType & PingPongLoop) != 0 && loop.length != 0;
+
+    uint64_t position = fixedPoint(voice.positionInt, voice.positionFrac);
+    bool backward = voice.direction == Backward;
+    bool turned = false;
+    bool playing = true;
+    if (voice.rampFramesLeft < 0) {
+        voice.rampFramesLeft = 0;
+    }
+
+    while (frameCount > 0) {
+        const uint64_t distance = backward ? position - loopStart : loopEnd - position;
+        uint64_t boundaryFrames = 0;
+        // A voice already beyond its boundary (a negative distance) meets it
+        // at once rather than running on past the sample.
+        if (distance < (uint64_t{1} << 63)) {
+            boundaryFrames = framesToBoundary(distance, step);
+            // Short of a forward loop's end by less than 2^-24 of a sample, the
+            // 24-bit count is 0 and the position would neither move nor wrap.
+            if (boundaryFrames == 0 && forwardLoop && !backward && distance != 0) {
+                boundaryFrames = ceilDivide(distance, step);
+            }
+        }
+        int32_t frames = frameCount;
+        bool onBoundary = false;
+        if (boundaryFrames <= static_cast<uint64_t>(frameCount)) {
+            frames = static_cast<int32_t>(boundaryFrames);
+            onBoundary = true;
+        }
+
+        setUpRamp(voice);
+        const bool ramping = voice.rampFramesLeft != 0;
+        if (ramping && voice.rampFramesLeft < frames) {
+            frames = voice.rampFramesLeft;
+            onBoundary = false;
+        }
+
+        if (frames > 0) {
+            if (!runStaysInData(sample, position, step, backward, frames)) {
+                // Only a sample whose loop lies outside its data, or an absurd
+                // step, gets here: the voice ends rather than read elsewhere.
+                playing = false;
+                break;
+            }
+            const MixRun run{sample.data, position, backward ? uint64_t{0} - step : step, frames};
+            if (ramping) {
+                RampGains gains{
+                    static_cast<float>(static_cast<double>(voice.currentLeft) / gainScale),
+                    static_cast<float>(static_cast<double>(voice.currentRight) / gainScale),
+                    voice.rampStepLeft, voice.rampStepRight};
+                position = kernels.ramp(buffer, run, gains);
+                voice.currentLeft = roundGain(gains.left);
+                voice.currentRight = roundGain(gains.right);
+                voice.rampFramesLeft -= frames;
+                if (voice.rampFramesLeft == 0) {
+                    voice.rampStepLeft = 0.0f;
+                    voice.rampStepRight = 0.0f;
+                    voice.currentLeft = settledGain(voice.targetLeft);
+                    voice.currentRight = settledGain(voice.targetRight);
+                }
+            } else if (kernels.skipSilentVoices && voice.targetLeft == 0 &&
+                       voice.targetRight == 0) {
+                // At gain 0 every product is +-0.0, which leaves the buffer's
+                // sums (never -0.0) as they are.
+                position += run.delta * static_cast<uint32_t>(frames);
+            } else {
+                const auto gainLeft =
+                    static_cast<float>(static_cast<double>(voice.targetLeft) / 255.0);
+                const auto gainRight =
+                    static_cast<float>(static_cast<double>(voice.targetRight) / 255.0);
+                position = kernels.steady(buffer, run, gainLeft, gainRight);
+            }
+            buffer += 2 * static_cast<int64_t>(frames);
+            frameCount -= frames;
+        }
+
+        if (onBoundary) {
+            if (forwardLoop) {
+                const auto whole = static_cast<uint32_t>(position >> 32);
+                if (whole >= loop.end) {
+                    const uint32_t wrapped = loop.start + (whole - loop.end) % loop.length;
+                    position = (uint64_t{wrapped} << 32) | (position & 0xFFFFFFFFu);
+                }
+            } else if (pingPongLoop) {
+                reflect(position, backward, loop);
+                turned = true;
+            } else {
+                playing = false;
+                break;
+            }
+        }
+    }
+
+    if (!playing) {
+        voice.sample = nullptr;
+        position = 0;
+    }
+    voice.positionInt = static_cast<int32_t>(position >> 32);
+    voice.positionFrac = static_cast<uint32_t>(position);
+    if (turned) {
+        voice.direction = backward ? Backward : Forward;
+    }
+}
+
+}  // namespace
+
+// In 64 bits this is the 32-bit division (a 64-bit dividend, a 32-bit divisor
+// and quotient) wherever that one fits, and it also holds for steps of 256
+// samples or more and for distances that would overflow its quotient.
+uint64_t framesToBoundary(uint64_t distance, uint64_t step) {
+    const uint64_t coarseStep = step >> 8;
+    if (coarseStep == 0) {
+        if (step == 0) {
+            return distance == 0 ? 0 : std::numeric_limits<uint64_t>::max();
+        }
+        return ceilDivide(distance, step);
+    }
+    return ceilDivide(distance >> 8, coarseStep);
+}
 
 void resetMixer(int32_t outputRate) {
     mixerState.outputRate = outputRate;
@@ -10,11 +264,41 @@ void resetMixer(int32_t outputRate) {
     // 64-bit so that no rate overflows; at least one frame so that a ramp
     // always has a finite step (rates below 345 Hz would give 0).
     const int64_t rampLength = int64_t{outputRate} * 128 / 44100;
-    mixerState.rampLength = rampLength < 1 ? 1 : static_cast<int32_t>(rampLength);
+    mixerState.rampLength = static_cast<int32_t>(
+        std::clamp<int64_t>(rampLength, 1, std::numeric_limits<int32_t>::max()));
     mixerState.rampReciprocal = static_cast<float>(1.0 / mixerState.rampLength);
     mixerState.voices = {};
     for (int32_t slot = 0; slot < voiceSlots; ++slot) {
         mixerState.voices[slot].index = slot;
         mixerState.voices[slot].stepInt = 1;
+    }
+}
+
+void mixVoicesWith(const MixKernels& kernels, float* buffer, int32_t frameCount) {
+    if (frameCount < 1 || buffer == nullptr) {
+        return;
+    }
+    for (int32_t slot = 0; slot < mixedVoices; ++slot) {
+        MixVoice& voice = mixerState.voices[slot];
+        if (voice.sample != nullptr) {
+            mixVoice(voice, buffer, frameCount, kernels);
+        }
+    }
+}
+
+void mixVoices(float* buffer, int32_t frameCount) {
+    mixVoicesWith(fastMixKernels, buffer, frameCount);
+}
+
+void convertToPcm16(int16_t* destination, const float* source, int32_t frameCount) {
+    if (frameCount < 1 || destination == nullptr || source == nullptr) {
+        return;
+    }
+    const int64_t valueCount = 2 * static_cast<int64_t>(frameCount);
+    for (int64_t value = 0; value < valueCount; ++value) {
+        // Clamped first, so the conversion is always defined; rounding is to
+        // nearest with ties to even, the default mode.
+        const float clamped = std::min(std::max(source[value], -32768.0f), 32767.0f);
+        destination[value] = static_cast<int16_t>(std::lrint(clamped));
     }
 }

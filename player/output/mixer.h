@@ -57,4 +57,8 @@ extern MixerState mixerState;
 void resetMixer(int32_t outputRate);
 
 void mixVoices(float* buffer, int32_t frameCount);
+// Frames until a voice at 32.32 `distance` from its boundary, moving by `step`
+// per frame, reaches it: both taken with 24 fraction bits, the quotient rounded
+// up. Steps below 2^-24 are counted exactly; a zero step never arrives.
+uint64_t framesToBoundary(uint64_t distance, uint64_t step);
 void convertToPcm16(int16_t* destination, const float* source, int32_t frameCount);
