@@ -1,0 +1,233 @@
+// Periods, frequencies, steps, volumes, side gains and the twin voices.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "player/output/mixer.h"
+#include "player/sequencer/channel.h"
+#include "player/sequencer/pitch.h"
+
+namespace {
+
+class VoiceUpdate : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetMixer(44100);
+        song = Song{};
+        song.flags = linearFrequencyTable;
+        song.globalVolume = 64;
+        channel = MusicChannel{};
+        channel.voice = &mixerState.voices[3];
+        channel.volume = 64;
+        channel.panning = 128;
+        channel.volEnvValue = 64;
+        channel.panEnvValue = 32;
+        channel.fadeOutLevel = 65536;
+        sample.length = 10000;
+        sample.loopType = NoLoop;
+        sample.loopLength = 10000;
+    }
+
+    int32_t frequencyOf(int32_t period, int32_t periodDelta = 0) {
+        channel.period = period;
+        channel.periodDelta = periodDelta;
+        channel.flags = FrequencyChanged;
+        updateVoice(&channel, &sample, &song);
+        return channel.voice->frequency;
+    }
+
+    Song song{};
+    MusicChannel channel{};
+    Sample sample{};
+};
+
+TEST(Periods, LinearPeriodsHalveTheFinetuneTowardZero) {
+    EXPECT_EQ(linearPeriod(48, 0), 4608);
+    EXPECT_EQ(linearPeriod(48, 127), 4545);
+    EXPECT_EQ(linearPeriod(48, -128), 4672);
+    EXPECT_EQ(linearPeriod(48, -1), 4608);
+    EXPECT_EQ(linearPeriod(48, -127), 4671);
+    EXPECT_EQ(linearPeriod(0, 0), 7680);
+    EXPECT_EQ(linearPeriod(95, 0), 1600);
+}
+
+TEST(Periods, AmigaPeriodsMoveByTheFinetuneTowardTheNeighbouringNote) {
+    EXPECT_EQ(amigaPeriod(48, 0), 1712);
+    EXPECT_EQ(amigaPeriod(60, 0), 856);
+    EXPECT_EQ(amigaPeriod(0, 0), 27392);
+    EXPECT_EQ(amigaPeriod(95, 0), 113);
+    EXPECT_EQ(amigaPeriod(48, 64), 1664);
+    EXPECT_EQ(amigaPeriod(48, 127), 1616);
+    EXPECT_EQ(amigaPeriod(48, -64), 1762);
+    EXPECT_EQ(amigaPeriod(48, -128), 1813);
+    EXPECT_EQ(amigaPeriod(47, 0), 1813);
+    EXPECT_EQ(amigaPeriod(48, -1), 1712);
+    EXPECT_EQ(amigaPeriod(48, 1), 1712);
+    // Note 0 takes the interval above even for a lowering finetune.
+    EXPECT_EQ(amigaPeriod(0, -64), 28161);
+    // The highest 8-bit note still has a neighbour above (both periods are 0).
+    EXPECT_EQ(amigaPeriod(255, 127), 0);
+}
+
+TEST_F(VoiceUpdate, LinearFrequencies) {
+    EXPECT_EQ(frequencyOf(4608), 8363);
+    EXPECT_EQ(frequencyOf(4545), 8852);
+    EXPECT_EQ(frequencyOf(4672), 7893);
+    EXPECT_EQ(frequencyOf(7680), 522);
+    EXPECT_EQ(frequencyOf(1600), 126297);
+    // A positive delta raises the pitch in linear mode: 768 units an octave.
+    EXPECT_EQ(frequencyOf(4608 + 768, 768), 8363);
+}
+
+TEST_F(VoiceUpdate, AmigaFrequenciesDivideTheClockAndAddTheDelta) {
+    song.flags = 0;
+    EXPECT_EQ(frequencyOf(1712), 8362);
+    EXPECT_EQ(frequencyOf(1700, 12), 8362);
+}
+
+TEST_F(VoiceUpdate, StepIsThe32Point32QuotientWithA100HzFloor) {
+    EXPECT_EQ(frequencyOf(4608), 8363);
+    EXPECT_EQ(channel.voice->stepInt, 0);
+    EXPECT_EQ(channel.voice->stepFrac, 814485521u);
+
+    song.flags = 0;
+    EXPECT_EQ(frequencyOf(14317056 / 50), 50);  // keeps the unfloored value
+    EXPECT_EQ(channel.voice->stepInt, 0);
+    EXPECT_EQ(channel.voice->stepFrac, 9739154u);  // 100 x 2^32 / 44100
+
+    EXPECT_EQ(frequencyOf(162), 88376);
+    EXPECT_EQ(channel.voice->stepInt, 2);
+}
+
+TEST_F(VoiceUpdate, ZeroPeriodComputesNoFrequency) {
+    song.flags = 0;
+    frequencyOf(1712);
+    EXPECT_EQ(frequencyOf(100, -100), 8362);
+    EXPECT_EQ(channel.flags & FrequencyChanged, 0);
+}
+
+TEST_F(VoiceUpdate, FrequencyBeyond32BitsStepsAtTheFloor) {
+    // A note whose relative note wrapped, raised further by an arpeggio: the
+    // linear formula leaves the 32-bit range, as the original's conversion
+    // did, and the voice steps at 100 Hz.
+    EXPECT_EQ(frequencyOf(-8703, 960), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(channel.voice->stepInt, 0);
+    EXPECT_EQ(channel.voice->stepFrac, 9739154u);
+}
+
+TEST_F(VoiceUpdate, VolumeProductAndSideGains) {
+    channel.voice->panning = 128;
+    channel.flags = VolumeChanged;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->volume, 127);
+    EXPECT_EQ(channel.voice->volumeCopy, 127);
+    EXPECT_EQ(channel.voice->targetLeft, 63);
+    EXPECT_EQ(channel.voice->targetRight, 63);
+
+    channel.volume = 32;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->volume, 63);
+
+    channel.volume = 40;
+    channel.volumeDelta = -8;  // a tremolo offset counts for this tick
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->volume, 63);
+
+    song.globalVolume = 0;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->volume, 0);
+    EXPECT_EQ(channel.voice->targetLeft, 0);
+}
+
+TEST_F(VoiceUpdate, PanningQuotientIsTakenFirstAndClamped) {
+    channel.voice->volume = 127;
+    channel.panEnvValue = 64;
+    channel.flags = PanningChanged;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->panning, 255);  // 128 + 4 x 32 = 256
+    EXPECT_EQ(channel.voice->panningCopy, 255);
+    EXPECT_EQ(channel.voice->targetLeft, 127);
+    EXPECT_EQ(channel.voice->targetRight, 0);
+
+    channel.panning = 100;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->panning, 196);  // 100 + (100 / 32 = 3) x 32
+
+    channel.panning = -40;  // a volume-column slide has no limit
+    channel.panEnvValue = 32;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->panning, 0);
+}
+
+TEST_F(VoiceUpdate, VolumeBlockUsesThePreviousPanningAndPanningBlockTheNewVolume) {
+    channel.voice->panning = 255;
+    channel.panning = 0;
+    channel.flags = VolumeChanged | PanningChanged;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->panning, 0);
+    EXPECT_EQ(channel.voice->targetLeft, 0);
+    EXPECT_EQ(channel.voice->targetRight, 127);
+}
+
+TEST_F(VoiceUpdate, NewNotesAlternateBetweenTheTwinSlots) {
+    channel.period = 4608;
+    channel.flags = StartNote | VolumeChanged | FrequencyChanged;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice, &mixerState.voices[3]);  // slot 3 was idle
+    mixerState.voices[3].currentLeft = 63 * 256;
+
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice, &mixerState.voices[35]);
+    EXPECT_EQ(mixerState.voices[35].index, 35);
+    EXPECT_EQ(mixerState.voices[35].sample, &sample);
+    EXPECT_EQ(mixerState.voices[35].volume, 127);
+    EXPECT_EQ(mixerState.voices[35].currentLeft, 0);  // rises from silence
+    EXPECT_EQ(mixerState.voices[35].frequency, 8363);
+    const MixVoice& left = mixerState.voices[3];
+    EXPECT_EQ(left.sample, &sample);  // keeps playing while it ramps down
+    EXPECT_EQ(left.volume, 0);
+    EXPECT_EQ(left.volumeCopy, 0);
+    EXPECT_EQ(left.targetLeft, 0);
+    EXPECT_EQ(left.targetRight, 0);
+    EXPECT_EQ(left.currentLeft, 63 * 256);
+
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice, &mixerState.voices[3]);
+    EXPECT_EQ(mixerState.voices[3].index, 3);
+    EXPECT_EQ(mixerState.voices[35].volume, 0);
+}
+
+TEST_F(VoiceUpdate, StartOffsetAtOrBeyondTheLoopEndStartsAtZero) {
+    sample.loopType = ForwardLoop;
+    sample.loopStart = 1000;
+    sample.loopLength = 3096;  // loop end 4096
+    channel.flags = StartNote;
+    channel.voice->startOffset = 4095;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->positionInt, 4095);
+    EXPECT_EQ(channel.voice->startOffset, 0u);
+
+    channel.voice->startOffset = 4096;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice->positionInt, 0);
+    EXPECT_EQ(channel.voice->direction, Forward);
+}
+
+TEST_F(VoiceUpdate, RewindPutsTheVoiceAtTheStartMovingForward) {
+    MixVoice& voice = *channel.voice;
+    voice.sample = &sample;
+    voice.positionInt = 5000;
+    voice.positionFrac = 77;
+    voice.startOffset = 300;
+    voice.direction = Backward;
+    channel.flags = RewindVoice;
+    updateVoice(&channel, &sample, &song);
+    EXPECT_EQ(channel.voice, &voice);  // no new note, no twin switch
+    EXPECT_EQ(voice.positionInt, 0);
+    EXPECT_EQ(voice.positionFrac, 0u);
+    EXPECT_EQ(voice.startOffset, 0u);
+    EXPECT_EQ(voice.direction, Forward);
+}
+
+}  // namespace

@@ -1,0 +1,518 @@
+// Notes, instruments, the volume column and the effects at the row tick and on
+// the ticks between rows, on songs built in memory.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "player/output/mixer.h"
+#include "player/sequencer/channel.h"
+#include "player/sequencer/pitch.h"
+#include "player/sequencer/row_processing.h"
+#include "tests/sequencer/song_builder.h"
+
+namespace {
+
+constexpr uint8_t noteC4 = 49;  // note index 48: period 4608 in linear mode
+constexpr uint8_t noteE4 = 53;
+
+class RowEffects : public ::testing::Test {
+  protected:
+    void SetUp() override { build({.channels = 4, .patterns = 2, .rows = 64}); }
+
+    void build(const SongShape& shape) {
+        if (song != nullptr) {
+            releaseBuiltSong(song);
+        }
+        song = buildSong(shape);
+        sample =
+            addSample(song, 0, {.length = 20000, .loopType = ForwardLoop, .loopLength = 20000});
+    }
+
+    void TearDown() override { releaseBuiltSong(song); }
+
+    PatternNote& at(int32_t row, int32_t channel, int32_t pattern = 0) {
+        return cellAt(song, pattern, row, channel);
+    }
+
+    void ticks(int count) {
+        for (int i = 0; i < count; ++i) {
+            song->tickFunction(song);
+        }
+    }
+
+    MusicChannel& channel(int c) { return channelTable[c]; }
+    MixVoice& voice(int c) { return *channelTable[c].voice; }
+
+    Song* song = nullptr;
+    Sample* sample = nullptr;
+};
+
+TEST_F(RowEffects, KeyOffWithoutVolumeEnvelopeFallsSilentAtItsRowTick) {
+    instrumentAt(song, 0).fadeOut = 1000;
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {keyOffNote, 0, 0, 0, 0};
+    startSong(song);
+    ticks(6);
+    EXPECT_EQ(voice(0).volume, 127);
+    ticks(1);
+    EXPECT_EQ(channel(0).keyOff, 1);
+    EXPECT_EQ(channel(0).volEnvValue, 0);
+    EXPECT_EQ(channel(0).fadeOutLevel, 65536 - 1000);  // the row tick is the first fade step
+    EXPECT_EQ(voice(0).volume, 0);
+    ticks(1);
+    EXPECT_EQ(channel(0).fadeOutLevel, 65536 - 2000);
+}
+
+TEST_F(RowEffects, KeyOffWithAnInstrumentResetsThenReleases) {
+    instrumentAt(song, 0).fadeOut = 1000;
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {keyOffNote, 1, 0, 0, 0};
+    startSong(song);
+    ticks(12);  // the fade of row 1 runs on ticks 7..12 after its reset
+    EXPECT_EQ(channel(0).keyOff, 1);
+    EXPECT_EQ(channel(0).fadeOutLevel, 65536 - 6000);
+
+    // Key-off as an effect (Kxx) ignores its parameter.
+    at(2, 1) = {noteC4, 1, 0, KeyOff, 0x33};
+    ticks(1);
+    EXPECT_EQ(channel(1).keyOff, 1);
+}
+
+TEST_F(RowEffects, TonePortamentoKeepsPeriodAndInstrumentAndGlidesToTheNewNote) {
+    build({.channels = 1, .patterns = 1, .rows = 64, .instruments = 2});
+    addSample(song, 1, {.length = 100, .relativeNote = 12});
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {noteE4, 2, 0, TonePortamento, 8};
+    at(2, 0) = {0, 0, 0, TonePortamento, 0};
+    startSong(song);
+    ticks(6);
+    MixVoice* playing = channel(0).voice;
+    playing->positionInt = 500;  // as the mixer left it
+    ticks(1);
+    EXPECT_EQ(channel(0).instrumentIndex, 0);
+    EXPECT_EQ(channel(0).period, 4608);
+    EXPECT_EQ(channel(0).notePeriod, linearPeriod(52, 0));
+    EXPECT_EQ(channel(0).portaTarget, 4352);
+    EXPECT_EQ(channel(0).voice, playing);  // no new note
+    EXPECT_EQ(playing->positionInt, 500);
+    ticks(1);
+    EXPECT_EQ(channel(0).period, 4608 - 32);
+    ticks(10);
+    EXPECT_EQ(channel(0).period, 4352);  // reached and held
+}
+
+TEST_F(RowEffects, VolumeColumnTonePortamentoChangesThePitchAtOnceWithoutRestart) {
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {noteE4, 0, 0xF3, 0, 0};
+    startSong(song);
+    ticks(6);
+    MixVoice* playing = channel(0).voice;
+    ticks(1);
+    EXPECT_EQ(channel(0).period, 4352);
+    EXPECT_EQ(channel(0).portaSpeed, 48);
+    EXPECT_EQ(channel(0).voice, playing);
+}
+
+TEST_F(RowEffects, PatternBreakReadsDecimalDigits) {
+    at(0, 0) = {0, 0, 0, PatternBreak, 0x32};
+    at(32, 0, 1) = {0, 0, 0, PatternBreak, 0x64};  // 64 is above 63
+    startSong(song);
+    ticks(6);
+    EXPECT_EQ(song->nextOrder, 1);
+    EXPECT_EQ(song->nextRow, 32);
+    ticks(1);
+    EXPECT_EQ(song->orderPos, 1);
+    EXPECT_EQ(song->row, 32);
+    EXPECT_EQ(song->nextRow, 0);
+    EXPECT_EQ(song->nextOrder, 0);  // beyond the song: order 0, not the restart
+}
+
+TEST_F(RowEffects, PositionJumpToTheSongLengthGoesToOrderZero) {
+    song->restartPosition = 1;
+    at(0, 0) = {0, 0, 0, PositionJump, 2};
+    startSong(song);
+    ticks(1);
+    EXPECT_EQ(song->nextOrder, 0);
+    EXPECT_EQ(song->nextRow, 0);
+}
+
+TEST_F(RowEffects, JumpsAndBreaksCombineByChannelOrder) {
+    at(0, 0) = {0, 0, 0, PatternBreak, 0x10};
+    at(0, 1) = {0, 0, 0, PositionJump, 1};
+    at(1, 0) = {0, 0, 0, PositionJump, 1};
+    at(1, 1) = {0, 0, 0, PatternBreak, 0x10};
+    startSong(song);
+    ticks(1);
+    EXPECT_EQ(song->nextOrder, 1);
+    EXPECT_EQ(song->nextRow, 0);  // the later jump overrides the break's row
+
+    song->nextRow = 1;  // play row 1 next
+    song->nextOrder = 0;
+    ticks(6);
+    EXPECT_EQ(song->nextOrder, 1);  // the later break keeps the jump's order
+    EXPECT_EQ(song->nextRow, 10);
+}
+
+TEST_F(RowEffects, SetVolumeHasNoLimitAndGlobalVolumeIsCapped) {
+    at(0, 0) = {noteC4, 1, 0, SetVolume, 0x50};
+    at(0, 1) = {0, 0, 0, SetGlobalVolume, 0x80};
+    startSong(song);
+    song->globalVolume = 10;
+    ticks(1);
+    EXPECT_EQ(channel(0).volume, 80);
+    EXPECT_EQ(song->globalVolume, 64);
+}
+
+TEST_F(RowEffects, SpeedAndTempo) {
+    at(0, 0) = {0, 0, 0, SpeedTempo, 0x20};
+    at(1, 0) = {0, 0, 0, SpeedTempo, 0x00};
+    startSong(song);
+    ticks(1);
+    EXPECT_EQ(song->tempo, 32);
+    EXPECT_EQ(song->framesPerTick, 3445);
+    ticks(6);
+    EXPECT_EQ(song->speed, 0);
+}
+
+TEST_F(RowEffects, PatternLoopPlaysTheBodyThreeTimes) {
+    at(1, 1) = {0, 0, 0, Extended, 0x60};
+    at(2, 1) = {0, 0, 0, Extended, 0x62};
+    song->defaultSpeed = 1;
+    startSong(song);
+    std::vector<int32_t> rows;
+    for (int i = 0; i < 8; ++i) {
+        ticks(1);
+        rows.push_back(processedRow);
+    }
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 1, 2, 1, 2, 1, 2, 3}));
+    EXPECT_EQ(channel(1).loopCount, 0);
+}
+
+TEST_F(RowEffects, TicksAfterAPatternLoopRunTheRowThatWasProcessed) {
+    at(0, 0) = {noteC4, 1, 0, PortamentoUp, 0x01};
+    at(1, 1) = {0, 0, 0, Extended, 0x60};
+    at(2, 0) = {0, 0, 0, VolumeSlide, 0x10};
+    at(2, 1) = {0, 0, 0, Extended, 0x61};
+    startSong(song);
+    ticks(12);
+    channel(0).volume = 30;
+    ticks(1);
+    EXPECT_EQ(song->row, 0);  // moved back to loopRow - 1
+    ticks(5);
+    EXPECT_EQ(channel(0).volume, 35);  // row 2's volume slide, not row 0's portamento
+}
+
+TEST_F(RowEffects, SampleOffsetAgainstTheLoopEnd) {
+    sample->length = 4097;
+    sample->loopLength = 4096;  // loop end 4096
+    at(0, 0) = {noteC4, 1, 0, SampleOffset, 0x10};
+    startSong(song);
+    ticks(1);
+    EXPECT_EQ(channel(0).sampleOffsetParam, 0x10);
+    EXPECT_EQ(voice(0).sample, nullptr);  // no note started
+    EXPECT_NE(channel(0).flags & RewindVoice, 0);
+
+    sample->loopLength = 4097;  // loop end 4097
+    startSong(song);
+    ticks(1);
+    EXPECT_EQ(voice(0).sample, sample);
+    EXPECT_EQ(voice(0).positionInt, 4096);
+}
+
+TEST_F(RowEffects, SampleOffsetWithoutANote) {
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {0, 0, 0, SampleOffset, 0x20};
+    at(2, 0) = {noteC4, 0, 0, 0, 0};
+    at(3, 0) = {0, 0, 0, SampleOffset, 0xFF};  // 65280: beyond the loop end
+    startSong(song);
+    ticks(6);
+    voice(0).positionInt = 777;  // as the mixer left it
+    ticks(1);
+    EXPECT_EQ(voice(0).startOffset, 0x2000u);  // waits for the next note
+    EXPECT_EQ(voice(0).positionInt, 777);
+    ticks(6);
+    EXPECT_EQ(channel(0).voice, &mixerState.voices[32]);  // the twin carried the offset
+    EXPECT_EQ(voice(0).positionInt, 0x2000);
+    voice(0).direction = Backward;
+    ticks(6);
+    EXPECT_EQ(voice(0).positionInt, 0);  // rewound without a new note
+    EXPECT_EQ(voice(0).direction, Forward);
+    EXPECT_EQ(channel(0).voice, &mixerState.voices[32]);
+}
+
+TEST_F(RowEffects, FineVolumeSlidesShareTheirMemory) {
+    at(0, 0) = {noteC4, 1, 0x38, Extended, 0xA3};
+    at(1, 0) = {0, 0, 0, Extended, 0xB0};
+    startSong(song);
+    ticks(1);
+    EXPECT_EQ(channel(0).volume, 43);
+    ticks(6);
+    EXPECT_EQ(channel(0).volume, 40);
+}
+
+TEST_F(RowEffects, NoteWithoutInstrumentAfterKeyOffRestartsTheReleasedNote) {
+    instrumentAt(song, 0).fadeOut = 1024;
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {keyOffNote, 0, 0, 0, 0};
+    at(2, 0) = {noteE4, 0, 0, 0, 0};
+    startSong(song);
+    ticks(13);
+    EXPECT_EQ(channel(0).keyOff, 1);
+    EXPECT_EQ(channel(0).fadeOutLevel, 65536 - 7 * 1024);
+    EXPECT_EQ(channel(0).voice, &mixerState.voices[32]);
+    EXPECT_EQ(voice(0).positionInt, 0);
+    EXPECT_EQ(channel(0).period, 4352);
+}
+
+TEST_F(RowEffects, GlobalVolumeSlideReachesAVoiceOnlyWithAnotherVolumeRequest) {
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(0, 1) = {0, 0, 0, GlobalVolumeSlide, 0x04};
+    at(1, 1) = {0, 0, 0, GlobalVolumeSlide, 0x00};  // remembered in the song
+    startSong(song);
+    ticks(6);
+    EXPECT_EQ(song->globalVolume, 64 - 5 * 4);
+    EXPECT_EQ(voice(0).volume, 127);  // nothing asked for a volume update
+    ticks(1);
+    EXPECT_EQ(voice(0).volume, 87);  // the row tick always does: 44 x 255 / 128
+    ticks(1);
+    EXPECT_EQ(song->globalVolume, 40);
+}
+
+TEST_F(RowEffects, NoteCutOnItsTickOnly) {
+    at(0, 0) = {noteC4, 1, 0, Extended, 0xC2};
+    at(0, 1) = {noteC4, 1, 0, Extended, 0xC0};
+    at(0, 2) = {noteC4, 1, 0, Extended, 0xC6};  // at the tick count: never
+    startSong(song);
+    ticks(2);
+    EXPECT_EQ(channel(0).volume, 64);
+    ticks(1);
+    EXPECT_EQ(channel(0).volume, 0);
+    EXPECT_EQ(voice(0).volume, 0);
+    ticks(3);
+    EXPECT_EQ(channel(1).volume, 64);
+    EXPECT_EQ(channel(2).volume, 64);
+}
+
+TEST_F(RowEffects, NoteDelayStartsOnItsTickUpToTheLastOne) {
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(0, 1) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {noteE4, 1, 0x20, Extended, 0xD5};  // speed - 1: starts on tick 5
+    at(1, 1) = {noteE4, 1, 0, Extended, 0xD6};     // at the speed: never
+    startSong(song);
+    ticks(6);
+    channel(0).volume = 50;
+    MixVoice* before = channel(0).voice;
+    ticks(1);
+    // The row tick put volume, period and panning back and started nothing.
+    EXPECT_EQ(channel(0).volume, 50);
+    EXPECT_EQ(channel(0).period, 4608);
+    EXPECT_EQ(channel(0).voice, before);
+    ticks(4);
+    EXPECT_EQ(channel(0).voice, before);
+    ticks(1);
+    EXPECT_NE(channel(0).voice, before);
+    EXPECT_EQ(channel(0).period, 4352);
+    EXPECT_EQ(channel(0).volume, 16);  // the volume column applied with the note
+    EXPECT_EQ(voice(0).volume, 31);
+    EXPECT_EQ(channel(1).voice, &mixerState.voices[1]);
+}
+
+TEST_F(RowEffects, WaitingNoteDelayRecomputesOnlyTheFrequency) {
+    Instrument& instrument = instrumentAt(song, 0);
+    instrument.vibratoType = 1;
+    instrument.vibratoDepth = 64;
+    instrument.vibratoRate = 128;  // +64 and -64 on alternate ticks
+    setEnvelope(instrument.volumeEnvelope.data(), instrument.volumePointCount,
+                instrument.volumeEnvelopeFlags, {{0, 64}, {100, 0}}, envelopeOn);
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {noteE4, 0, 0, Extended, 0xD5};
+    startSong(song);
+    ticks(7);
+    const int32_t volume = voice(0).volume;
+    ticks(1);
+    const int32_t first = voice(0).frequency;
+    ticks(1);
+    EXPECT_NE(voice(0).frequency, first);  // the auto-vibrato reaches the voice
+    EXPECT_EQ(voice(0).volume, volume);    // the stepping envelope does not
+    EXPECT_LT(channel(0).volEnvValue, 60);
+}
+
+TEST_F(RowEffects, RetriggerEveryYTicks) {
+    at(0, 0) = {noteC4, 1, 0, Extended, 0x92};
+    at(0, 1) = {noteC4, 1, 0, Extended, 0x90};
+    startSong(song);
+    std::vector<MixVoice*> voices;
+    for (int t = 0; t < 6; ++t) {
+        ticks(1);
+        voices.push_back(channel(0).voice);
+    }
+    EXPECT_EQ(voices, (std::vector<MixVoice*>{&mixerState.voices[0], &mixerState.voices[0],
+                                              &mixerState.voices[32], &mixerState.voices[32],
+                                              &mixerState.voices[0], &mixerState.voices[0]}));
+    EXPECT_EQ(channel(1).voice, &mixerState.voices[1]);
+}
+
+TEST_F(RowEffects, ArpeggioByTickInLinearMode) {
+    at(0, 0) = {noteC4, 1, 0, Arpeggio, 0x47};
+    at(0, 1) = {noteC4, 1, 0, Arpeggio, 0x00};
+    startSong(song);
+    std::vector<int32_t> deltas;
+    std::vector<int32_t> still;
+    for (int t = 0; t < 5; ++t) {
+        ticks(1);
+        deltas.push_back(channel(0).periodDelta);
+        still.push_back(voice(1).frequency);
+    }
+    EXPECT_EQ(deltas, (std::vector<int32_t>{0, 256, 448, 0, 256}));
+    EXPECT_EQ(still, (std::vector<int32_t>(5, 8363)));
+}
+
+TEST_F(RowEffects, ArpeggioInAmigaModeWrapsTheNoteIn8Bits) {
+    build({.channels = 1, .patterns = 1, .rows = 64, .linear = false});
+    at(0, 0) = {noteC4, 1, 0, Arpeggio, 0x12};
+    at(1, 0) = {1, 1, 0, Arpeggio, 0x30};
+    startSong(song);
+    ticks(2);
+    EXPECT_EQ(channel(0).periodDelta, amigaPeriod(49, 0) - amigaPeriod(48, 0));
+    ticks(1);
+    EXPECT_EQ(channel(0).periodDelta, amigaPeriod(50, 0) - amigaPeriod(48, 0));
+
+    sample->relativeNote = -1;  // note 0 - 1 wraps to 255
+    ticks(4);
+    EXPECT_EQ(channel(0).realNote, 255);
+    ticks(1);
+    EXPECT_EQ(channel(0).periodDelta, amigaPeriod(2, 0) - amigaPeriod(255, 0));
+}
+
+TEST_F(RowEffects, ArpeggioOnItsBaseTickKeepsTheVolumeColumnVibrato) {
+    at(0, 0) = {noteC4, 1, 0xBF, Arpeggio, 0x47};
+    startSong(song);
+    channel(0).waveControl = 2;  // square: the vibrato offset never vanishes
+    ticks(3);
+    ticks(1);  // tick 3: the base note's tick
+    EXPECT_EQ(channel(0).periodDelta, -116);
+}
+
+TEST_F(RowEffects, PortamentoUpIsFlooredAndDownIsNot) {
+    at(0, 0) = {noteC4 + 40, 1, 0, PortamentoUp, 0xFF};
+    at(0, 1) = {noteC4, 1, 0, PortamentoDown, 0xFF};
+    startSong(song);
+    ticks(6);
+    EXPECT_EQ(channel(0).period, 56);
+    EXPECT_EQ(channel(1).period, 4608 + 5 * 1020);
+}
+
+TEST_F(RowEffects, VolumeSlidesAndTheirSharedMemory) {
+    at(0, 0) = {noteC4, 1, 0x30, VolumeSlide, 0x32};  // both nibbles: up only
+    at(1, 0) = {0, 0, 0, TonePortamentoVolumeSlide, 0x00};
+    at(2, 0) = {0, 0, 0, VibratoVolumeSlide, 0x05};
+    at(3, 0) = {0, 0, 0, VolumeSlide, 0x00};
+    startSong(song);
+    ticks(6);
+    EXPECT_EQ(channel(0).volume, 32 + 15);
+    ticks(6);
+    EXPECT_EQ(channel(0).volume, 47 + 15);
+    ticks(6);
+    EXPECT_EQ(channel(0).volume, 62 - 25);
+    ticks(6);
+    EXPECT_EQ(channel(0).volume, 37 - 25);
+}
+
+TEST_F(RowEffects, FadeOutRunsOnEveryTickWithoutAVolumeEnvelope) {
+    instrumentAt(song, 0).fadeOut = 2048;
+    at(0, 0) = {noteC4, 1, 0, KeyOff, 0};
+    startSong(song);
+    ticks(6);
+    EXPECT_EQ(channel(0).fadeOutLevel, 65536 - 6 * 2048);
+}
+
+TEST_F(RowEffects, MultiRetriggerChangesTheVolumeByItsTable) {
+    struct Case {
+        uint8_t action;
+        int32_t from;
+        int32_t to;
+    };
+    const Case cases[] = {{1, 10, 9},  {5, 10, 0},   {6, 30, 20},  {7, 31, 15},
+                          {8, 30, 30}, {13, 60, 64}, {14, 30, 45}, {15, 40, 64}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        at(0, 0) = {noteC4, 1, static_cast<uint8_t>(0x10 + c.from), MultiRetrigger,
+                    static_cast<uint8_t>(c.action << 4 | 3)};
+        startSong(song);
+        ticks(4);
+        EXPECT_EQ(channel(0).volume, c.to);
+        EXPECT_EQ(channel(0).voice, &mixerState.voices[32]);
+    }
+    at(0, 0) = {noteC4, 1, 0x30, MultiRetrigger, 0x02};
+    startSong(song);
+    ticks(3);
+    EXPECT_EQ(channel(0).volume, 32);
+    EXPECT_EQ(channel(0).voice, &mixerState.voices[32]);
+}
+
+TEST_F(RowEffects, TremorWithAnEmptyMemorySilencesEveryTick) {
+    at(0, 0) = {noteC4, 1, 0, Tremor, 0x00};
+    at(0, 1) = {noteC4, 1, 0, Tremor, 0x11};
+    startSong(song);
+    std::vector<int32_t> silent;
+    std::vector<int32_t> rhythm;
+    for (int t = 0; t < 6; ++t) {
+        ticks(1);
+        silent.push_back(voice(0).volume);
+        rhythm.push_back(voice(1).volume);
+    }
+    EXPECT_EQ(silent, (std::vector<int32_t>(6, 0)));
+    EXPECT_EQ(rhythm, (std::vector<int32_t>{127, 127, 0, 0, 127, 127}));
+}
+
+TEST_F(RowEffects, WaveControlNibblesOf4AndAboveKeepThePhase) {
+    at(0, 0) = {noteC4, 1, 0, Extended, 0x48};  // vibrato waveform 8: sine, kept
+    at(0, 1) = {noteC4, 1, 0, Extended, 0x73};  // tremolo waveform 3: reset
+    at(1, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 1) = {noteC4, 1, 0, 0, 0};
+    startSong(song);
+    ticks(6);
+    channel(0).vibratoPos = 9;
+    channel(1).tremoloPos = 9;
+    ticks(1);
+    EXPECT_EQ(channel(0).vibratoPos, 9);
+    EXPECT_EQ(channel(1).tremoloPos, 0);
+}
+
+TEST_F(RowEffects, EndOfTremoloKeepsItsLastOffset) {
+    at(0, 0) = {noteC4, 1, 0x30, Tremolo, 0x4F};
+    at(1, 0) = {0, 0, 0, 0, 0};
+    startSong(song);
+    ticks(6);
+    const int32_t offset = channel(0).volumeDelta;
+    ASSERT_NE(offset, 0);
+    ticks(1);
+    EXPECT_EQ(channel(0).volume, 32 + offset);
+    EXPECT_EQ(channel(0).volumeDelta, 0);
+}
+
+TEST_F(RowEffects, SetFinetuneWritesTheSongsSampleButNeverTheEmptyOne) {
+    at(0, 0) = {noteC4, 1, 0, Extended, 0x58};
+    at(0, 1) = {noteC4, 7, 0, Extended, 0x58};  // no instrument 7: the empty sample
+    at(1, 0) = {noteC4, 1, 0, 0, 0};
+    startSong(song);
+    ticks(1);
+    EXPECT_EQ(sample->finetune, 8);
+    EXPECT_EQ(channel(0).period, 4608);  // the current note keeps its period
+    EXPECT_EQ(emptySample.finetune, 0);
+    ticks(6);
+    EXPECT_EQ(channel(0).period, 4604);
+}
+
+TEST_F(RowEffects, NotesAbove96AreIgnored) {
+    at(0, 0) = {noteC4, 1, 0, 0, 0};
+    at(1, 0) = {120, 1, 0, 0, 0};
+    startSong(song);
+    ticks(7);
+    EXPECT_EQ(channel(0).noteIndex, 48);
+    EXPECT_EQ(channel(0).period, 4608);
+    EXPECT_EQ(channel(0).voice, &mixerState.voices[0]);  // nothing started
+    EXPECT_EQ(channel(0).keyOff, 0);
+}
+
+}  // namespace

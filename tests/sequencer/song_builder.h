@@ -1,0 +1,56 @@
+// Builds songs in memory for the sequencer's tests: patterns of cells,
+// instruments with envelopes and samples, released with freeSong.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+
+#include "player/song/song.h"
+
+struct SongShape {
+    int16_t channels = 1;
+    int32_t patterns = 1;
+    int32_t rows = 64;
+    int16_t instruments = 1;
+    bool linear = true;
+    int16_t speed = 6;
+    int16_t tempo = 125;
+};
+
+// A zeroed song with `patterns` patterns of `rows` empty rows, the order list
+// 0, 1, ... (songLength = patterns) and `instruments` instruments without
+// samples. Its tick function is the sequencer's tick driver.
+Song* buildSong(const SongShape& shape);
+void releaseBuiltSong(Song* song);
+
+// Replaces pattern `pattern`'s cells by `rows` empty rows.
+void resizePattern(Song* song, int32_t pattern, int32_t rows);
+PatternNote& cellAt(Song* song, int32_t pattern, int32_t row, int32_t channel);
+void setCell(Song* song, int32_t pattern, int32_t row, int32_t channel, PatternNote cell);
+
+struct SampleShape {
+    uint32_t length = 1000;
+    uint8_t loopType = NoLoop;
+    uint32_t loopStart = 0;
+    uint32_t loopLength = 0;  // 0 with NoLoop: the whole sample
+    uint8_t volume = 64;
+    int8_t finetune = 0;
+    int32_t panning = 128;
+    int8_t relativeNote = 0;
+    int16_t value = 1000;  // every value of the data
+};
+
+// Adds a sample to instrument `index` (0-based) in its next slot and maps every
+// note to it when it is the first.
+Sample* addSample(Song* song, int32_t index, const SampleShape& shape);
+
+Instrument& instrumentAt(Song* song, int32_t index);
+
+// Sets an envelope's points, count and flags.
+void setEnvelope(EnvelopePoint* points, uint8_t& pointCount, uint8_t& flags,
+                 std::initializer_list<std::pair<uint16_t, uint16_t>> shape, uint8_t onFlags);
+
+// Resets the mixer at 44100 Hz and puts the song at its start as playback
+// start does: playing state, tempo, channel table.
+void startSong(Song* song);
