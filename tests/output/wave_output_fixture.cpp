@@ -76,7 +76,8 @@ void advanceClockTo(ClockDevice& clock, uint64_t frames) {
 Song* makeTestSong(const TestSongShape& shape) {
     constexpr uint32_t sampleLength = 64;
     auto* song = static_cast<Song*>(std::calloc(1, sizeof(Song)));
-    song->channelCount = 1;
+    constexpr int16_t channels = 2;
+    song->channelCount = channels;
     song->songLength = static_cast<int16_t>(shape.patterns);
     song->patternCount = shape.patterns;
     song->usedPatternCount = shape.patterns;
@@ -91,8 +92,12 @@ Song* makeTestSong(const TestSongShape& shape) {
         song->orders[p] = static_cast<uint8_t>(p);
         SongPattern& pattern = song->patterns[p];
         pattern.rowCount = shape.rows;
-        pattern.notes = static_cast<PatternNote*>(std::calloc(shape.rows, sizeof(PatternNote)));
+        pattern.notes = static_cast<PatternNote*>(
+            std::calloc(static_cast<std::size_t>(shape.rows) * channels, sizeof(PatternNote)));
         pattern.notes[0] = PatternNote{static_cast<uint8_t>(49 + 12 * p), 1, 0, 0, 0};
+        if (p == shape.patterns - 1) {
+            pattern.notes[1] = PatternNote{37, 1, 0, 0, 0};
+        }
     }
     song->instruments = static_cast<Instrument*>(std::calloc(1, sizeof(Instrument)));
     Instrument& instrument = song->instruments[0];

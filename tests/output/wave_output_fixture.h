@@ -38,8 +38,9 @@ WaveDevice clockWaveDevice(ClockDevice* clock);
 void advanceClockTo(ClockDevice& clock, uint64_t frames);
 
 // A looping song built the way the loader builds one (released by freeSong):
-// `patterns` patterns of `rows` rows, played in order, one channel with a
-// looping note on the first row of each pattern, no effects.
+// `patterns` patterns of `rows` rows, played in order, two channels playing
+// a looping sample: the first starts a note on the first row of every
+// pattern, the second only on that of the last pattern. No effects.
 struct TestSongShape {
     int32_t patterns = 2;
     int32_t rows = 32;

@@ -200,24 +200,35 @@ TEST_F(WaveOutputTest, StoppingIsHarmlessWhenNothingPlays) {
     EXPECT_FALSE(outputDevice.feederThread.joinable());
 }
 
+// Every start is from silence, whatever the voices were doing when playback
+// stopped; and nothing of a released song is read by the next one.
 TEST_F(WaveOutputTest, PlayingAgainStartsFromTheBeginningWithTheSameSound) {
-    ASSERT_TRUE(openOutputDevice(44100, 0));
-    Song* playing = song();
-    ASSERT_TRUE(playSong(playing));
-    std::vector<int16_t> firstStart;
-    {
+    const auto firstFill = [this] {
         std::lock_guard<std::mutex> hold(clock_.firstFillLock);
-        firstStart = clock_.firstFill;
-    }
-    // Move well into the song (second pattern) so that the voices ring.
-    advanceClockTo(clock_, 884 * 90);
-    advanceClockTo(clock_, 88400 + 884 * 80);
-    ASSERT_TRUE(stopSong(playing));
+        return clock_.firstFill;
+    };
+    // Into the last pattern, where the second channel sounds too.
+    const auto playIntoLastPattern = [this] {
+        advanceClockTo(clock_, 884 * 90);
+        advanceClockTo(clock_, 88400 + 884 * 80);
+    };
+    ASSERT_TRUE(openOutputDevice(44100, 0));
+    Song* first = makeTestSong();
+    ASSERT_TRUE(playSong(first));
+    const std::vector<int16_t> freshStart = firstFill();
+    playIntoLastPattern();
+    ASSERT_EQ(first->orderPos, 1);
+    ASSERT_TRUE(stopSong(first));
 
-    ASSERT_TRUE(playSong(playing));
-    EXPECT_EQ(heard(playing), (BlockPosition{0, 0, 19}));
-    std::lock_guard<std::mutex> hold(clock_.firstFillLock);
-    EXPECT_TRUE(clock_.firstFill == firstStart) << "the restart differs from the first start";
+    ASSERT_TRUE(playSong(first));
+    EXPECT_EQ(heard(first), (BlockPosition{0, 0, 19}));
+    EXPECT_EQ(first->orderPos, 0);
+    EXPECT_TRUE(firstFill() == freshStart) << "the restart differs from the first start";
+
+    playIntoLastPattern();
+    ASSERT_TRUE(freeSong(first));
+    ASSERT_TRUE(playSong(song()));
+    EXPECT_TRUE(firstFill() == freshStart) << "a song started after a release differs";
 }
 
 TEST_F(WaveOutputTest, ReleasingAPlayingSongSilencesItFirst) {
