@@ -21,7 +21,6 @@ OutputDevice outputDevice{};
 namespace {
 
 constexpr int32_t bytesPerFrame = 4;
-constexpr int32_t blockMilliseconds = 20;
 constexpr int32_t ringMilliseconds = 1000;
 constexpr std::size_t mixBufferAlignment = 16;
 constexpr std::size_t mixBufferSpare = 256;
@@ -150,9 +149,9 @@ bool openOutputDevice(int32_t rate, int32_t /*unused*/) {
     outputDevice.waveOut = device;
     resetMixer(rate);
     outputDevice.bufferMilliseconds = ringMilliseconds;
-    outputDevice.blockFrames = (rate * blockMilliseconds / 1000 + 3) & ~3;
-    outputDevice.ringFrames =
-        (outputDevice.bufferMilliseconds / blockMilliseconds) * outputDevice.blockFrames * 2;
+    const RingSizes sizes = ringSizesForRate(rate, outputDevice.bufferMilliseconds);
+    outputDevice.blockFrames = sizes.blockFrames;
+    outputDevice.ringFrames = sizes.ringFrames;
     return true;
 }
 
