@@ -18,6 +18,7 @@
 # DEMO is the demo executable, started in WORKDIR; screenshots and the
 # demo's output go to ARTIFACTS.
 set -euo pipefail
+# shellcheck source=tests/e2e/x11_session.sh
 source "$(dirname "$0")/x11_session.sh"
 
 scenario=$1

@@ -205,7 +205,8 @@ e2e_click_box_button() {
 }
 
 # e2e_answer_question TITLE yes|no: waits for the Yes/No box titled TITLE and
-# clicks the answer (Yes is the left button, No the right one).
+# clicks the answer (Yes is the left button, No the right one). Leaves the
+# box's id in E2E_QUESTION_ID.
 e2e_answer_question() {
     local title=$1 answer=$2 id
     id=$(e2e_wait_window "$title")
@@ -215,6 +216,7 @@ e2e_answer_question() {
         *) e2e_fail "e2e_answer_question: answer must be yes or no, not $answer" ;;
     esac
     e2e_log "answered $answer to \"$title\""
+    # shellcheck disable=SC2034  # for the scripts that source this file
     E2E_QUESTION_ID=$id
 }
 
