@@ -378,19 +378,20 @@ TEST_F(MixerTest, RampGainsAreNarrowedEveryFrameAndTheStepIsFormedInDouble) {
 TEST_F(MixerTest, PingPongReflectsAgainUntilInsideTheLoopTurningEachTime) {
     TestSample ramp({0, 100, 200, 300, 400, 500, 600, 700}, PingPongLoop, 4, 2);
     MixVoice& voice = settledVoice(0, ramp.sample, 255, 255);
-    setStep(voice, 5, 0);
+    setStep(voice, 7, half);
     setPosition(voice, 5, 0);
     const auto buffer = mix(2);
-    // 5 + 5 = 10: at the end to 2 - 2^-32, at the start to 6, at the end to
-    // 6 - 2^-32, moving backward after three reflections.
     EXPECT_EQ(buffer[0], 500.0f);
-    const double w = (0xFFFFFFFFu >> 1) * 0x1p-31;
-    EXPECT_EQ(buffer[2], contribution(500.0 + w * (500 - 500), 1.0f));
-    EXPECT_EQ(voice.direction, Backward);
-    // The second frame moved 5 back from 6 - 2^-32: 1 - 2^-32 reflects at the
-    // start to 7, at the end to 5 - 2^-32, backward again.
+    // 5 + 7.5 = 12.5 turns at the end to -0.5 - 2^-32, at the start to 8.5,
+    // at the end to 3.5 - 2^-32 and at the start to 4.5, moving forward.
+    // Stopping after one turn at each end would leave it at 8.5, reading the
+    // zeros after the sample; not turning on the second would leave it
+    // moving backward from there.
+    EXPECT_EQ(buffer[2], 450.0f);
+    // 4.5 + 7.5 = 12: to -2^-32, 8, 4 - 2^-32 and 4.
     EXPECT_EQ(voice.positionInt, 4);
-    EXPECT_EQ(voice.positionFrac, 0xFFFFFFFFu);
+    EXPECT_EQ(voice.positionFrac, 0u);
+    EXPECT_EQ(voice.direction, Forward);
 }
 
 // The reflections one at a time, as a check on the mixer's shortcut for far
