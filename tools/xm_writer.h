@@ -1,0 +1,160 @@
+// Building and writing Extended Module (XM) files.
+//
+// The records below describe a module as a tracker would show it: patterns of
+// cells, instruments with envelopes and samples as plain sample values. The
+// writer turns them into the file layout: a 276-byte song header, packed
+// pattern cells, 263-byte instrument headers, 40-byte sample headers and
+// delta-coded sample data.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace xm {
+
+constexpr int kMaxChannels = 32;
+constexpr int kMaxOrders = 256;
+constexpr int kMaxRows = 256;
+constexpr int kMaxInstruments = 128;
+constexpr int kMaxSamplesPerInstrument = 16;
+constexpr int kMaxEnvelopePoints = 12;
+constexpr int kNoteCount = 96;
+
+// Cell note value that releases the playing note.
+constexpr uint8_t kKeyOff = 97;
+
+// Effect numbers as the file stores them (letters continue after 9: A = 10).
+enum class Effect : uint8_t {
+    Arpeggio = 0,
+    PortaUp = 1,
+    PortaDown = 2,
+    TonePorta = 3,
+    Vibrato = 4,
+    TonePortaVolumeSlide = 5,
+    VibratoVolumeSlide = 6,
+    Tremolo = 7,
+    SetPanning = 8,
+    SampleOffset = 9,
+    VolumeSlide = 10,
+    PositionJump = 11,
+    SetVolume = 12,
+    PatternBreak = 13,
+    Extended = 14,
+    SpeedTempo = 15,
+    GlobalVolume = 16,
+    GlobalVolumeSlide = 17,
+    KeyOff = 20,
+    EnvelopePosition = 21,
+    PanningSlide = 25,
+    MultiRetrigger = 27,
+    Tremor = 29,
+    ExtraFinePorta = 33,
+};
+
+// Sub-commands of the extended effect (high nibble of its parameter).
+enum class Extended : uint8_t {
+    FinePortaUp = 0x1,
+    FinePortaDown = 0x2,
+    PatternLoop = 0x6,
+    Retrigger = 0x9,
+    FineVolumeUp = 0xA,
+    FineVolumeDown = 0xB,
+    NoteCut = 0xC,
+    NoteDelay = 0xD,
+    PatternDelay = 0xE,
+};
+
+struct Cell {
+    uint8_t note = 0;  // 0 none, 1..96 C-0..B-7, 97 key-off
+    uint8_t instrument = 0;
+    uint8_t volume = 0;  // volume column byte
+    uint8_t effect = 0;
+    uint8_t param = 0;
+};
+
+struct Pattern {
+    int rows = 64;
+    std::vector<Cell> cells;  // rows x channel count, row after row
+};
+
+struct EnvelopePoint {
+    uint16_t tick = 0;
+    uint16_t value = 0;
+};
+
+struct Envelope {
+    std::vector<EnvelopePoint> points;
+    bool sustain = false;
+    uint8_t sustainPoint = 0;
+    bool loop = false;
+    uint8_t loopStart = 0;
+    uint8_t loopEnd = 0;
+};
+
+enum class LoopKind : uint8_t { None, Forward, PingPong };
+enum class Depth : uint8_t { Bits8, Bits16 };
+
+struct Sample {
+    std::string name;
+    Depth depth = Depth::Bits16;
+    std::vector<int16_t> values;  // in -128..127 for 8-bit samples
+    LoopKind loop = LoopKind::None;
+    uint32_t loopStart = 0;  // in values
+    uint32_t loopLength = 0;
+    uint8_t volume = 64;
+    int8_t finetune = 0;
+    uint8_t panning = 128;
+    int8_t relativeNote = 0;
+};
+
+struct Instrument {
+    std::string name;
+    std::vector<Sample> samples;
+    std::array<uint8_t, kNoteCount> noteSamples{};  // sample slot for each note
+    Envelope volumeEnvelope;                        // off when it has no points
+    Envelope panningEnvelope;
+    uint8_t vibratoType = 0;
+    uint8_t vibratoSweep = 0;
+    uint8_t vibratoDepth = 0;
+    uint8_t vibratoRate = 0;
+    uint16_t fadeOut = 0;
+};
+
+struct Module {
+    std::string name;
+    std::string trackerName;
+    int channels = 8;
+    bool linearFrequencies = true;
+    int defaultSpeed = 6;
+    int defaultTempo = 125;
+    int restartPosition = 0;
+    std::vector<uint8_t> orders;
+    std::vector<Pattern> patterns;
+    std::vector<Instrument> instruments;
+};
+
+// A blank pattern of `rows` rows for `channels` channels.
+Pattern makePattern(int rows, int channels);
+
+// The cell at `row` and `channel`; both must lie inside the pattern.
+Cell& cellAt(Pattern& pattern, int channels, int row, int channel);
+const Cell& cellAt(const Pattern& pattern, int channels, int row, int channel);
+
+// Checks every count, index and range that the file format or a player relies
+// on; throws std::invalid_argument naming the first fault.
+void validate(const Module& module);
+
+// The complete file image of a valid module; throws like validate().
+std::vector<uint8_t> writeModule(const Module& module);
+
+// Appends the packed form of one cell: a full five-byte cell when all fields
+// are set, otherwise a mask byte (bit 7 set) followed by the non-zero fields.
+void appendPackedCell(std::vector<uint8_t>& out, const Cell& cell);
+
+// Delta coding as the format stores sample data: each stored value is the
+// difference from the previous one, wrapping at the sample's width.
+std::vector<uint8_t> encodeSampleData(const Sample& sample);
+
+}  // namespace xm
