@@ -55,6 +55,9 @@ RunEnd runDemo() {
         const ScreenSize screen = primaryScreenSize();
         position = centredWindowPosition(screen.width, screen.height, windowWidth, windowHeight);
     }
+    // From here on Ctrl+C ends the run through the take-down, which puts the
+    // display mode back.
+    catchStopSignals();
 
     requestPixelFormat();
     if (fullScreen) {

@@ -1,6 +1,9 @@
 #include "platform/input.h"
 
 #include <SDL.h>
+#include <signal.h>
+
+#include <atomic>
 
 #include "platform/cursor_counter.h"
 #include "platform/key_latch.h"
@@ -9,6 +12,13 @@ namespace {
 
 CursorCounter cursorCounter{};
 KeyLatch escapeLatch{};
+
+std::atomic<bool> stopSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+void noteStopSignal(int) {
+    stopSignalled.store(true);
+}
 
 }  // namespace
 
@@ -26,5 +36,16 @@ bool escapePressed() {
         }
     }
     const Uint8* keys = SDL_GetKeyboardState(nullptr);
-    return pollKeyLatch(escapeLatch, keys[SDL_SCANCODE_ESCAPE] != 0);
+    const bool escape = pollKeyLatch(escapeLatch, keys[SDL_SCANCODE_ESCAPE] != 0);
+    return escape || stopSignalled.load();
+}
+
+void catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = noteStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+    }
 }

@@ -8,7 +8,13 @@
 // more. Returns the new count.
 int32_t showCursor(bool show);
 
-// True when Escape is down now or was pressed since the previous call.
-// Collects the window system's pending events on the way; apart from the
-// Escape presses among them nothing is acted on, not even a close request.
+// True when Escape is down now or was pressed since the previous call, or
+// when a stop signal arrived (see catchStopSignals). Collects the window
+// system's pending events on the way; apart from the Escape presses among
+// them nothing is acted on, not even a close request.
 bool escapePressed();
+
+// Makes Ctrl+C, SIGTERM and SIGHUP end the run the way Escape does, so that
+// the take-down still puts the display mode back; a second such signal ends
+// the program at once.
+void catchStopSignals();

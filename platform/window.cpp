@@ -33,8 +33,8 @@ void fitFrameIntoOuterSize(SDL_Window* window, const WindowRequest& request) {
 }  // namespace
 
 bool startWindowSystem() {
-    // Ctrl+C and kill must end the program as usual rather than become quit
-    // events that nothing reads: Escape is the program's only own way out.
+    // Stop signals must not become quit events that nothing reads; see
+    // catchStopSignals.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // A message box over the full-screen window must not drop the mode.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");

@@ -12,6 +12,8 @@
 #   no-depth       the same on a 640 x 480 screen of 16 bits per pixel
 #   fullscreen     answering Yes on a 640 x 480 x 32 screen covers the screen;
 #                  Escape ends the run with status 0
+#   signal         SIGTERM to the windowed demo ends it like Escape, through
+#                  the take-down, with status 0
 #   no-gl          on a screen without OpenGL the window cannot be made: an
 #                  "Error" box says why and the run ends with status 255
 #   no-display     with no display at all the demo says so and ends with 255
@@ -86,6 +88,18 @@ runRefused() {
     [[ ! -s "$log" ]] || e2e_fail "the demo was not silent: $(cat "$log")"
 }
 
+runStopSignal() {
+    local id
+    e2e_start_xvfb 1024x768x24
+    e2e_start_program "$workdir" "$log" "$demo"
+    e2e_answer_question "$question" no
+    id=$(e2e_wait_window "$title")
+    kill -TERM "$E2E_DEMO_PID"
+    e2e_wait_exit 30
+    ((E2E_EXIT_STATUS == 0)) || e2e_fail "status $E2E_EXIT_STATUS after SIGTERM, expected 0"
+    [[ -z "$(e2e_find_window "$title")" ]] || e2e_fail "window $id outlived the demo"
+}
+
 # A window that cannot be made is reported in a box of its own once the
 # window is gone, and the run ends with -1.
 runWithoutGl() {
@@ -115,6 +129,7 @@ case "$scenario" in
     fullscreen) runWindow 640x480x24 yes "0 0 640 480" ;;
     no-mode) runRefused 1024x768x24 ;;
     no-depth) runRefused 640x480x16 ;;
+    signal) runStopSignal ;;
     no-gl) runWithoutGl ;;
     no-display) runWithoutDisplay ;;
     *) e2e_fail "unknown scenario $scenario" ;;
