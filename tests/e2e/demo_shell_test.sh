@@ -12,6 +12,8 @@
 #   no-depth       the same on a 640 x 480 screen of 16 bits per pixel
 #   fullscreen     answering Yes on a 640 x 480 x 32 screen covers the screen;
 #                  Escape ends the run with status 0
+#   no-texture     run where there is no "Texture.bmp": the window is shown,
+#                  then the run ends silently with status 0
 #   signal         SIGTERM to the windowed demo ends it like Escape, through
 #                  the take-down, with status 0
 #   no-gl          on a screen without OpenGL the window cannot be made: an
@@ -88,6 +90,20 @@ runRefused() {
     [[ ! -s "$log" ]] || e2e_fail "the demo was not silent: $(cat "$log")"
 }
 
+runWithoutTexture() {
+    local id empty="$E2E_TEMP/empty"
+    mkdir -p "$empty"
+    e2e_start_xvfb 1024x768x24
+    e2e_start_program "$empty" "$log" "$demo"
+    id=$(e2e_wait_window "$question")
+    e2e_watch_windows
+    e2e_click_box_button "$id" 2
+    e2e_wait_exit 30
+    ((E2E_EXIT_STATUS == 0)) || e2e_fail "status $E2E_EXIT_STATUS, expected 0"
+    [[ -n "$(e2e_created_windows)" ]] || e2e_fail "the window was never made"
+    [[ ! -s "$log" ]] || e2e_fail "the demo was not silent: $(cat "$log")"
+}
+
 runStopSignal() {
     local id
     e2e_start_xvfb 1024x768x24
@@ -129,6 +145,7 @@ case "$scenario" in
     fullscreen) runWindow 640x480x24 yes "0 0 640 480" ;;
     no-mode) runRefused 1024x768x24 ;;
     no-depth) runRefused 640x480x16 ;;
+    no-texture) runWithoutTexture ;;
     signal) runStopSignal ;;
     no-gl) runWithoutGl ;;
     no-display) runWithoutDisplay ;;
