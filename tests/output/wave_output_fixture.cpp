@@ -5,11 +5,19 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <string>
 #include <thread>
+#include <tuple>
+
+#include <gtest/gtest.h>
 
 #include "player/output/block_render.h"
 #include "player/output/mixer.h"
+#include "player/output/render_device.h"
+#include "player/output/wave_output.h"
 #include "player/sequencer/channel.h"
+#include "player/song/file_stream.h"
+#include "player/song/player_control.h"
 
 namespace {
 
@@ -148,4 +156,101 @@ BlockPosition ExpectedPlayback::after(uint64_t frames) {
                                              static_cast<uint64_t>(shape_.patterns));
     position.playTimeMs = static_cast<int32_t>(milliseconds_);
     return position;
+}
+
+namespace {
+
+struct InStepCheck {
+    Song* song;
+    int32_t blockFrames;
+    ExpectedPlayback heard;
+    ExpectedPlayback rendered;
+    uint64_t framesSeen = 0;
+    uint64_t handOvers = 0;
+    uint64_t silentHandOvers = 0;
+    uint64_t positionMismatches = 0;
+    std::string firstMismatch;
+};
+
+bool samePosition(const BlockPosition& a, const BlockPosition& b) {
+    return a.orderPos == b.orderPos && a.row == b.row && a.playTimeMs == b.playTimeMs;
+}
+
+std::string describe(const char* what, uint64_t frame, const BlockPosition& got,
+                     const BlockPosition& expected) {
+    return std::string(what) + " at frame " + std::to_string(frame) + ": order " +
+           std::to_string(got.orderPos) + " row " + std::to_string(got.row) + " " +
+           std::to_string(got.playTimeMs) + " ms, expected order " +
+           std::to_string(expected.orderPos) + " row " + std::to_string(expected.row) + " " +
+           std::to_string(expected.playTimeMs) + " ms";
+}
+
+// Runs on the feeder thread, between two catch-ups: the song is the feeder's
+// own, and the heard block is the one holding the first frame handed over.
+bool checkInStep(const int16_t* frames, uint32_t frameCount, void* context) {
+    auto& check = *static_cast<InStepCheck*>(context);
+    const uint64_t blocksBehind = check.framesSeen / static_cast<uint64_t>(check.blockFrames);
+    const auto blockFrames = static_cast<uint64_t>(check.blockFrames);
+    const BlockPosition heardNow{static_cast<uint8_t>(getPlayingOrder(check.song)),
+                                 static_cast<uint8_t>(getPlayingRow(check.song)),
+                                 getPlayingTimeMs(check.song)};
+    const BlockPosition heardExpected = check.heard.after((blocksBehind + 1) * blockFrames);
+    const BlockPosition songNow{static_cast<uint8_t>(check.song->orderPos),
+                                static_cast<uint8_t>(check.song->row), check.song->playTimeMs};
+    const BlockPosition songExpected = check.rendered.after(
+        (blocksBehind + static_cast<uint64_t>(ringBlockCount())) * blockFrames);
+    for (const auto& [what, got, expected] : {std::tuple{"heard", heardNow, heardExpected},
+                                              std::tuple{"song", songNow, songExpected}}) {
+        if (!samePosition(got, expected) && check.positionMismatches++ == 0) {
+            check.firstMismatch = describe(what, check.framesSeen, got, expected);
+        }
+    }
+    int loudest = 0;
+    for (uint32_t i = 0; i < frameCount * 2; ++i) {
+        loudest = std::max(loudest, std::abs(int{frames[i]}));
+    }
+    check.silentHandOvers += loudest < 1000 ? 1 : 0;
+    check.framesSeen += frameCount;
+    ++check.handOvers;
+    return true;
+}
+
+}  // namespace
+
+void checkRenderStaysInStep(double seconds) {
+    registerFileStream();
+    RenderTarget target;
+    const WaveDevice device = renderWaveDevice(&target);
+    setWaveDevice(&device);
+    ASSERT_TRUE(openOutputDevice(44100, 0));
+    Song* song = makeTestSong();
+    const int32_t blockFrames = outputDevice.blockFrames;
+    InStepCheck check{song,
+                      blockFrames,
+                      ExpectedPlayback({}, blockFrames),
+                      ExpectedPlayback({}, blockFrames),
+                      0,
+                      0,
+                      0,
+                      0,
+                      {}};
+    const auto frames = static_cast<uint64_t>(seconds * 44100.0);
+    target.sink = checkInStep;
+    target.sinkContext = &check;
+    target.frameLimit = frames;
+    ASSERT_TRUE(playSong(song));
+    target.finished.wait(false);
+    freeSong(song);
+    closeOutputDevice();
+    setWaveDevice(nullptr);
+
+    EXPECT_EQ(check.framesSeen, frames);
+    EXPECT_EQ(target.framesDelivered.load(), frames);
+    EXPECT_FALSE(target.sinkRefused.load());
+    EXPECT_EQ(check.positionMismatches, 0u) << check.firstMismatch;
+    EXPECT_EQ(check.silentHandOvers, 0u) << "of " << check.handOvers << " hand-overs";
+    // An hour is far from the 24.8 days at which playTimeMs would overflow,
+    // but the last heard time must have kept counting all the way.
+    const BlockPosition last = check.heard.after(frames);
+    EXPECT_GT(last.playTimeMs, static_cast<int32_t>(seconds * 1000.0 * 0.9));
 }

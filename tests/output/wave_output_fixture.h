@@ -65,3 +65,9 @@ class ExpectedPlayback {
     uint64_t frames_ = 0;
     int64_t milliseconds_ = 0;
 };
+
+// Renders `seconds` of the test song through the render device at 44100 Hz
+// and checks at every hand-over that the song's own position and the heard
+// position (the getters) are where the frame count says they must be, and
+// that the music still sounds. Reports failures through GoogleTest.
+void checkRenderStaysInStep(double seconds);
