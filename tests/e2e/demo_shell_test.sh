@@ -39,8 +39,17 @@ e2e_require_tools
 mkdir -p "$artifacts"
 rm -f "$log" "$shot"
 
-# Until the scene draws into it, every frame is cleared to black.
-frameCleared() { [[ "$(e2e_brightest "$1")" == 0 ]]; }
+# The whole 640 x 480 client area is the GL frame, cleared to black around
+# the scene, which keeps to the middle during the first seconds.
+frameCleared() {
+    local size corner
+    size=$(convert "$1" -format '%w %h' info:)
+    [[ "$size" == "640 480" ]] || return 1
+    for corner in "0 0" "639 0" "0 479" "639 479"; do
+        # shellcheck disable=SC2086  # the corner is two arguments
+        [[ "$(e2e_pixel "$1" $corner)" == "0 0 0" ]] || return 1
+    done
+}
 
 expectGeometry() {
     local id=$1 expected=$2 actual
