@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,8 @@ PrivateDisplay::PrivateDisplay(int width, int height) {
     }
     if (child == 0) {
         close(pipeEnds[0]);
+        // The server goes with the test process, however that ends.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int devNull = open("/dev/null", O_RDWR);
         if (devNull >= 0) {
             dup2(devNull, STDIN_FILENO);
