@@ -1,84 +1,9 @@
 #include "app/song_stream.h"
 
-#include <cstdlib>
-#include <cstring>
-
 #include "player/song/stream.h"
-
-namespace {
-
-MemoryStream* memoryStreamOf(void* stream) {
-    return static_cast<MemoryStream*>(stream);
-}
-
-}  // namespace
-
-MemoryStream* createMemoryStream(const uint8_t* data, int32_t length) {
-    auto* stream = static_cast<MemoryStream*>(std::calloc(1, sizeof(MemoryStream)));
-    if (stream == nullptr) {
-        return nullptr;
-    }
-    stream->data = data;
-    stream->length = length < 0 ? 0 : length;
-    stream->position = 0;
-    return stream;
-}
 
 void* openMemoryStream(const char* /*name*/) {
     return createMemoryStream(embeddedSong, embeddedSongLength);
-}
-
-void closeMemoryStream(void* stream) {
-    std::free(stream);
-}
-
-int32_t readMemoryStream(void* buffer, int32_t count, void* stream) {
-    MemoryStream* memory = memoryStreamOf(stream);
-    // Seeks may leave the position before the start, where there is nothing
-    // to read: copy nothing, and leave the position for a later seek to fix.
-    if (memory->position < 0 || count <= 0) {
-        return 0;
-    }
-    // In 64 bits so that a huge count cannot wrap the comparison.
-    if (int64_t{memory->position} + count >= memory->length) {
-        count = memory->length - memory->position;
-    }
-    if (count > 0) {
-        std::memcpy(buffer, memory->data + memory->position, static_cast<size_t>(count));
-    }
-    memory->position += count;
-    return count;
-}
-
-void seekMemoryStream(void* stream, int32_t offset, int8_t mode) {
-    MemoryStream* memory = memoryStreamOf(stream);
-    // Summed in 64 bits and kept within int32: a position far below zero stays
-    // far below zero instead of wrapping round to a large one.
-    int64_t position = memory->position;
-    switch (mode) {
-        case seekSet:
-            position = offset;
-            break;
-        case seekCurrent:
-            position = int64_t{memory->position} + offset;
-            break;
-        case seekEnd:
-            position = int64_t{memory->length} + offset;
-            break;
-        default:
-            break;
-    }
-    if (position > memory->length) {
-        position = memory->length;
-    }
-    if (position < INT32_MIN) {
-        position = INT32_MIN;
-    }
-    memory->position = static_cast<int32_t>(position);
-}
-
-int32_t tellMemoryStream(void* stream) {
-    return memoryStreamOf(stream)->position;
 }
 
 void registerMemoryStream() {

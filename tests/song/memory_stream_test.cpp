@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/song_stream.h"
-#include "player/song/player_control.h"
+#include "app/memory_stream.h"
 
 namespace {
 
@@ -68,36 +67,6 @@ TEST(MemoryStream, APositionBeforeTheStartReadsNothing) {
     EXPECT_EQ(readMemoryStream(buffer, 1, stream), 1);
     EXPECT_EQ(buffer[0], 2);
     closeMemoryStream(stream);
-}
-
-TEST(EmbeddedSong, StreamsReadTheSameImageIndependently) {
-    ASSERT_GT(embeddedSongLength, 336);
-    void* first = openMemoryStream(nullptr);
-    char text[17];
-    ASSERT_EQ(readMemoryStream(text, 17, first), 17);
-    EXPECT_EQ(std::string(text, 17), "Extended Module: ");
-    void* second = openMemoryStream("ignored");
-    EXPECT_EQ(tellMemoryStream(second), 0);
-    seekMemoryStream(second, 0, 2);
-    EXPECT_EQ(tellMemoryStream(second), embeddedSongLength);
-    EXPECT_EQ(tellMemoryStream(first), 17);
-    closeMemoryStream(first);
-    closeMemoryStream(second);
-
-    void* again = openMemoryStream(nullptr);
-    ASSERT_EQ(readMemoryStream(text, 17, again), 17);
-    EXPECT_EQ(std::string(text, 17), "Extended Module: ") << "closing left the image intact";
-    closeMemoryStream(again);
-}
-
-TEST(EmbeddedSong, LoadsThroughTheRegisteredCallbacks) {
-    registerMemoryStream();
-    std::string reason;
-    Song* song = loadSong(nullptr, nullptr, &reason);
-    ASSERT_NE(song, nullptr) << reason;
-    EXPECT_GE(song->channelCount, 1);
-    EXPECT_GE(song->instrumentCount, 1);
-    freeSong(song);
 }
 
 }  // namespace
