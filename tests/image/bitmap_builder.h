@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "image/dib_conversion.h"
@@ -17,6 +16,7 @@ struct Picture {
 };
 
 struct BitmapLayout {
+    const char* name = "";
     uint16_t bitCount = 24;
     uint32_t compression = BI_RGB;
     bool core = false;       // 12-byte header instead of the 40-byte one
@@ -24,7 +24,6 @@ struct BitmapLayout {
     bool topDown = false;    // negative height, rows stored top row first
     uint32_t coloursUsed = 0;
     std::array<uint32_t, 3> masks{};  // BI_BITFIELDS: red, green, blue
-    std::string name;
 };
 
 std::vector<uint8_t> encodeBitmap(const Picture& picture, const BitmapLayout& layout);
