@@ -110,8 +110,8 @@ TEST_F(RenderDeviceTest, ASinkThatRefusesEndsTheRender) {
     setWaveDevice(nullptr);
 }
 
-TEST_F(RenderDeviceTest, TwoMinutesStayInStep) {
-    checkRenderStaysInStep(120.0);
+TEST_F(RenderDeviceTest, FortySecondsStayInStep) {
+    checkRenderStaysInStep(40.0);
 }
 
 }  // namespace
