@@ -243,7 +243,7 @@ void snareLine(Sheet& s, int row, std::string_view line) {
         const int r = row + static_cast<int>(i);
         switch (line[i]) {
             case 'X':
-                putNote(s, r, SnareChannel, pitch("C-4"), Snare, volume(52));
+                putNote(s, r, SnareChannel, pitch("C-4"), Snare, volume(58));
                 break;
             case 'x':
                 putNote(s, r, SnareChannel, pitch("C-4"), Snare, volume(36));
@@ -267,25 +267,25 @@ void hatLine(Sheet& s, int row, std::string_view line) {
         const int r = row + static_cast<int>(i);
         switch (line[i]) {
             case 'x':
-                putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(30));
+                putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(40));
                 break;
             case 's':
-                putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(14));
+                putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(20));
                 putEffect(s, r, HatChannel, Effect::Extended, extended(Extended::NoteDelay, 2));
                 break;
             case 'c':
-                putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(18));
+                putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(24));
                 break;
             case 'r':
-                putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(24));
+                putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(32));
                 putEffect(s, r, HatChannel, Effect::Extended, extended(Extended::Retrigger, 3));
                 break;
             case 'o':
-                putNote(s, r, HatChannel, pitch("C-5"), Hats, volume(24));
+                putNote(s, r, HatChannel, pitch("C-5"), Hats, volume(32));
                 break;
             case 'O':
                 putNote(s, r, HatChannel, pitch("C-5"), Hats);
-                putEffect(s, r, HatChannel, Effect::SetVolume, 0x1C);
+                putEffect(s, r, HatChannel, Effect::SetVolume, 0x24);
                 break;
             default:
                 break;
@@ -325,7 +325,7 @@ void bassLine(Sheet& s, int row, const Chord& c, std::string_view line) {
             continue;
         }
         const int offset = (k == 'O' || k == 'o') ? 12 : (k == 'F' ? 7 : 0);
-        const uint8_t vol = k == 'R' ? volume(48) : (k == 'O' ? volume(44) : volume(40));
+        const uint8_t vol = k == 'R' ? volume(36) : (k == 'O' ? volume(34) : volume(30));
         putNote(s, r, BassChannel, static_cast<uint8_t>(c.bass + offset), Bass, vol);
         if (k == 'r' || k == 'o') {
             putEffect(s, r, BassChannel, Effect::Extended, extended(Extended::NoteCut, 3));
@@ -506,19 +506,22 @@ const std::vector<Note>& motif() {
     return notes;
 }
 
-// Chord arpeggios on the pluck: an 8th-note pulse, the arpeggio running on
-// every row in between.
-void placeArpeggios(Sheet& s, const Progression& chords, int bars, bool panned, int vol) {
-    for (int bar = 0; bar < bars; ++bar) {
-        const Chord c = chord(chords[bar]);
-        for (int r = 0; r < kRowsPerBar; ++r) {
-            const int row = bar * kRowsPerBar + r;
-            if (r % 2 == 0) {
-                putNote(s, row, ArpChannel, c.arpBase, Pluck,
-                        panned ? panning(r % 4 == 0 ? 4 : 11) : volume(vol));
-            }
-            putEffect(s, row, ArpChannel, Effect::Arpeggio, c.arpIntervals);
+void placeArpeggioRows(Sheet& s, int row, int rows, const Chord& c, int vol) {
+    for (int r = 0; r < rows; ++r) {
+        if (r % 2 == 0) {
+            putNote(s, row + r, ArpChannel, c.arpBase, Pluck, volume(vol));
         }
+        putEffect(s, row + r, ArpChannel, Effect::Arpeggio, c.arpIntervals);
+    }
+}
+
+// Chord arpeggios on the pluck: an 8th-note pulse, the arpeggio running on
+// every row in between. They sit under the lead.
+constexpr int kArpVolume = 22;
+
+void placeArpeggios(Sheet& s, const Progression& chords, int bars, int vol) {
+    for (int bar = 0; bar < bars; ++bar) {
+        placeArpeggioRows(s, bar * kRowsPerBar, kRowsPerBar, chord(chords[bar]), vol);
     }
 }
 
@@ -535,7 +538,7 @@ Sheet intro() {
     putEffect(s, 0, ArpChannel, Effect::SpeedTempo, kInitialTempo);
 
     padsRestart(s, 0, chord("Am"), 4);
-    for (int row = 0; row <= 6; ++row) {
+    for (int row = 0; row <= 5; ++row) {
         padsEffect(s, row, Effect::VolumeSlide, row == 0 ? 0x10 : 0);
     }
     padsLegatoBars(s, kVerseChords, 1);
@@ -569,7 +572,7 @@ Sheet groove() {
     putEffect(s, 0, ArpChannel, Effect::SpeedTempo, kInitialTempo);
     grooveDrums(s, true);
     bassBars(s, kVerseChords, "R..r..O.R.r.F.o.");
-    padsRestart(s, 0, chord("Am"), 32);
+    padsRestart(s, 0, chord("Am"), 26);
     padsLegatoBars(s, kVerseChords, 1);
     placeMotif(s, motif());
     placeEcho(s, motif(), Pluck, 14, 3);
@@ -632,18 +635,12 @@ Sheet verse(const std::vector<Note>& melody, bool arpeggios, bool halfLastBar) {
         }
     }
     padsLegatoBars(s, kVerseChords, 0);
-    placeLead(s, melody, 44);
+    placeLead(s, melody, 48);
     placeEcho(s, melody, Lead, 16, 3);
     if (arpeggios) {
-        placeArpeggios(s, kVerseChords, halfLastBar ? 3 : 4, true, 0);
+        placeArpeggios(s, kVerseChords, halfLastBar ? 3 : 4, kArpVolume);
         if (halfLastBar) {
-            const Chord g = chord("G");
-            for (int r = 0; r < 8; ++r) {
-                if (r % 2 == 0) {
-                    putNote(s, 48 + r, ArpChannel, g.arpBase, Pluck, panning(r % 4 == 0 ? 4 : 11));
-                }
-                putEffect(s, 48 + r, ArpChannel, Effect::Arpeggio, g.arpIntervals);
-            }
+            placeArpeggioRows(s, 48, 8, chord("G"), kArpVolume);
         }
     }
     return s;
@@ -658,7 +655,7 @@ Sheet breakdown() {
         kickLine(s, bar * kRowsPerBar, "X...............");
     }
     // Pads: tremolo over Dm and Em, spreading apart, then a 16th gate over G.
-    padsRestart(s, 0, chord("Dm"), 36);
+    padsRestart(s, 0, chord("Dm"), 28);
     padsLegato(s, 16, chord("Em"));
     padsLegato(s, 32, chord("G"));
     for (int row = 0; row < 32; ++row) {
@@ -668,10 +665,10 @@ Sheet breakdown() {
         putVolume(s, row, PadLow, panSlideLeft(1));
         putVolume(s, row, PadHigh, panSlideRight(1));
     }
-    for (int row = 32; row < 44; ++row) {
+    for (int row = 32; row < 40; ++row) {
         padsEffect(s, row, Effect::Tremor, row == 32 ? 0x22 : 0);
     }
-    padsEffect(s, 44, Effect::KeyOff, 0);
+    padsEffect(s, 40, Effect::KeyOff, 0);
 
     bassLine(s, 0, chord("Dm"), "R...............");
     putKeyOff(s, 14, BassChannel);
@@ -682,7 +679,7 @@ Sheet breakdown() {
         putEffect(s, row, BassChannel, Effect::PortaUp, row == 32 ? 0x02 : 0);
     }
 
-    placeArpeggios(s, kChords, 3, false, 20);
+    placeArpeggios(s, kChords, 3, kArpVolume - 2);
 
     // Snare roll over the last bar: 16ths growing louder, doubled to 32nds
     // by the retrigger for the last two beats.
@@ -746,7 +743,7 @@ Sheet chorus(const Progression& chords, const std::vector<Note>& melody, bool fi
     bassBars(s, chords, "R.o.R.o.R.o.F.o.");
     if (first) {
         // The pads come back past their swell and rise quickly.
-        padsRestart(s, 0, chord(chords[0]), 16);
+        padsRestart(s, 0, chord(chords[0]), 8);
         padsEffect(s, 0, Effect::EnvelopePosition, 0x10);
         for (int row = 1; row <= 2; ++row) {
             for (const int channel : kPadChannels) {
@@ -757,9 +754,9 @@ Sheet chorus(const Progression& chords, const std::vector<Note>& melody, bool fi
     } else {
         padsLegatoBars(s, chords, 0);
     }
-    placeLead(s, melody, 46);
+    placeLead(s, melody, 50);
     placeEcho(s, melody, Lead, 16, 3);
-    placeArpeggios(s, chords, 4, true, 0);
+    placeArpeggios(s, chords, 4, kArpVolume);
     return s;
 }
 

@@ -279,7 +279,7 @@ xm::Instrument makePad() {
     in.panningEnvelope.loop = true;
     in.panningEnvelope.loopStart = 1;
     in.panningEnvelope.loopEnd = 3;
-    in.fadeOut = 0x100;
+    in.fadeOut = 0x200;
     in.vibratoType = 0;
     in.vibratoDepth = 2;
     in.vibratoRate = 3;
