@@ -1,8 +1,8 @@
 #include "tests/song/xm_builder.h"
 
 #include <algorithm>
-#include <cstring>
 
+#include "app/memory_stream.h"
 #include "player/song/stream.h"
 
 namespace {
@@ -153,63 +153,22 @@ std::vector<uint8_t> deltaCode16(const std::vector<int16_t>& values) {
 
 namespace {
 
-TestStreamImage* currentImage = nullptr;
+const std::vector<uint8_t>* image = nullptr;
+int32_t readChunk = 0;
 
-struct TestStream {
-    TestStreamImage* image;
-    int64_t position;
-};
-
-void* openTestStream(const char*) {
-    if (currentImage == nullptr || currentImage->failOpen) {
-        return nullptr;
-    }
-    ++currentImage->openCount;
-    return new TestStream{currentImage, 0};
+void* openImage(const char*) {
+    return createMemoryStream(image->data(), static_cast<int32_t>(image->size()));
 }
 
-void closeTestStream(void* handle) {
-    auto* stream = static_cast<TestStream*>(handle);
-    ++stream->image->closeCount;
-    delete stream;
-}
-
-int32_t readTestStream(void* buffer, int32_t size, void* handle) {
-    auto* stream = static_cast<TestStream*>(handle);
-    const auto length = static_cast<int64_t>(stream->image->bytes.size());
-    if (size <= 0 || stream->position < 0 || stream->position >= length) {
-        return 0;
-    }
-    int64_t count = std::min<int64_t>(size, length - stream->position);
-    if (stream->image->chunk > 0) {
-        count = std::min<int64_t>(count, stream->image->chunk);
-    }
-    std::memcpy(buffer, stream->image->bytes.data() + stream->position, size_t(count));
-    stream->position += count;
-    return static_cast<int32_t>(count);
-}
-
-void seekTestStream(void* handle, int32_t offset, int8_t mode) {
-    auto* stream = static_cast<TestStream*>(handle);
-    const auto length = static_cast<int64_t>(stream->image->bytes.size());
-    if (mode == seekSet) {
-        stream->position = offset;
-    } else if (mode == seekCurrent) {
-        stream->position += offset;
-    } else if (mode == seekEnd) {
-        stream->position = length + offset;
-    }
-    stream->position = std::min(stream->position, length);
-}
-
-int32_t tellTestStream(void* handle) {
-    return static_cast<int32_t>(static_cast<TestStream*>(handle)->position);
+int32_t readInChunks(void* buffer, int32_t size, void* stream) {
+    return readMemoryStream(buffer, readChunk > 0 ? std::min(size, readChunk) : size, stream);
 }
 
 }  // namespace
 
-void registerTestStream(TestStreamImage* image) {
-    currentImage = image;
-    setStreamCallbacks(openTestStream, closeTestStream, readTestStream, seekTestStream,
-                       tellTestStream);
+void registerImage(const std::vector<uint8_t>& bytes, int32_t chunk) {
+    image = &bytes;
+    readChunk = chunk;
+    setStreamCallbacks(openImage, closeMemoryStream, readInChunks, seekMemoryStream,
+                       tellMemoryStream);
 }

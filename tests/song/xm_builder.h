@@ -75,15 +75,7 @@ std::vector<uint8_t> deltaCode8(const std::vector<int8_t>& values);
 // 16-bit little-endian sample bytes delta coded from the final values.
 std::vector<uint8_t> deltaCode16(const std::vector<int16_t>& values);
 
-// A byte stream registered as the player's stream callbacks. Every open reads
-// the same bytes; reads deliver at most `chunk` bytes when chunk is not 0.
-struct TestStreamImage {
-    std::vector<uint8_t> bytes;
-    int32_t chunk = 0;
-    bool failOpen = false;
-    int32_t openCount = 0;
-    int32_t closeCount = 0;
-};
-
-// Registers the test stream over `image`, which must outlive its use.
-void registerTestStream(TestStreamImage* image);
+// Registers the memory stream over `bytes` (which must outlive its use) as
+// the player's stream callbacks; reads deliver at most `chunk` bytes when
+// chunk is not 0.
+void registerImage(const std::vector<uint8_t>& bytes, int32_t chunk = 0);
