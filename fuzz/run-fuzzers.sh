@@ -2,7 +2,7 @@
 # Runs every fuzzer built in the given build folder for a bounded time, each
 # from its seed corpus; fails on the first finding.
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 seconds=${FUZZ_SECONDS:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 shopt -s nullglob
