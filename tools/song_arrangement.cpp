@@ -425,14 +425,14 @@ void placeLead(Sheet& s, const std::vector<Note>& notes, int velocity) {
                     break;
                 case Style::Vibrato:
                     if (k >= 2)
-                        putEffect(s, r, ch, Effect::Vibrato, k == 2 ? 0x54 : 0);
+                        putEffect(s, r, ch, Effect::Vibrato, k == 2 ? 0x53 : 0);
                     break;
                 case Style::ColumnVibrato:
                     putVolume(s, r, ch, k == 1 ? vibratoSpeed(6) : vibratoDepth(3));
                     break;
                 case Style::FadeVibrato:
                     if (k >= 2 && k < n.length / 2) {
-                        putEffect(s, r, ch, Effect::Vibrato, k == 2 ? 0x64 : 0);
+                        putEffect(s, r, ch, Effect::Vibrato, k == 2 ? 0x63 : 0);
                     } else if (k >= n.length / 2) {
                         putEffect(s, r, ch, Effect::VibratoVolumeSlide,
                                   k == n.length / 2 ? 0x02 : 0);
@@ -444,7 +444,7 @@ void placeLead(Sheet& s, const std::vector<Note>& notes, int velocity) {
                     break;
                 case Style::Dive:
                     if (k >= 2 && k < n.length - 4) {
-                        putEffect(s, r, ch, Effect::Vibrato, k == 2 ? 0x44 : 0);
+                        putEffect(s, r, ch, Effect::Vibrato, k == 2 ? 0x43 : 0);
                     } else if (k >= n.length - 4) {
                         putEffect(s, r, ch, Effect::PortaDown, 0x08);
                         putVolume(s, r, ch, volumeSlideDown(3));
