@@ -1,0 +1,254 @@
+// The mixer and block rendering under load: voice-frames per second for
+// mixVoices with 1 and 32 voices, and blocks per second for renderBlock, both
+// with voices set up here and with the corpus songs played by the sequencer.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "player/output/block_render.h"
+#include "player/output/mix_kernels.h"
+#include "player/output/mixer.h"
+#include "player/output/wave_output.h"
+#include "player/sequencer/channel.h"
+#include "player/song/file_stream.h"
+#include "player/song/player_control.h"
+
+namespace {
+
+constexpr int32_t rate = 44100;
+constexpr int32_t blockFrames = ringSizesForRate(rate).blockFrames;
+
+struct BenchSample {
+    explicit BenchSample(uint8_t loopType, uint32_t length, uint32_t seed) {
+        std::mt19937 random(seed);
+        sample.data = allocateSampleData(length);
+        sample.length = length;
+        for (uint32_t i = 0; i < length; ++i) {
+            sample.data[i] = static_cast<int16_t>(random());
+        }
+        sample.loopType = loopType;
+        sample.loopStart = loopType == NoLoop ? 0 : length / 4;
+        sample.loopLength = length - sample.loopStart;
+        sample.data[length] = loopType == ForwardLoop ? sample.data[sample.loopStart]
+                              : loopType == PingPongLoop ? sample.data[length - 1]
+                                                         : 0;
+        sample.bits = 16;
+    }
+    BenchSample(const BenchSample&) = delete;
+    BenchSample& operator=(const BenchSample&) = delete;
+    ~BenchSample() { releaseSampleData(sample.data); }
+    Sample sample{};
+};
+
+enum class Scene { ForwardLoops, PingPongLoops, Ramping, Silent };
+
+// Voices at assorted pitches (about 0.2 to 2.3 samples per frame) on
+// samples of 4000 to 20000 values.
+void setUpVoices(const std::vector<std::unique_ptr<BenchSample>>& samples, int voiceCount,
+                 Scene scene) {
+    resetMixer(rate);
+    std::mt19937 random(static_cast<uint32_t>(voiceCount));
+    for (int slot = 0; slot < voiceCount; ++slot) {
+        MixVoice& voice = mixerState.voices[slot];
+        voice.sample = &samples[slot % samples.size()]->sample;
+        voice.stepInt = static_cast<int32_t>(random() % 2);
+        voice.stepFrac = random() | 0x30000000u;
+        voice.direction = Forward;
+        const bool silent = scene == Scene::Silent;
+        voice.targetLeft = silent ? 0 : static_cast<int32_t>(1 + random() % 127);
+        voice.targetRight = silent ? 0 : static_cast<int32_t>(1 + random() % 127);
+        voice.currentLeft = voice.targetLeft * 256;
+        voice.currentRight = voice.targetRight * 256;
+        voice.rampTargetLeft = voice.targetLeft;
+        voice.rampTargetRight = voice.targetRight;
+    }
+}
+
+std::vector<std::unique_ptr<BenchSample>> makeSamples(uint8_t loopType) {
+    std::vector<std::unique_ptr<BenchSample>> samples;
+    for (uint32_t i = 0; i < 8; ++i) {
+        samples.push_back(std::make_unique<BenchSample>(loopType, 4000 + 2000 * i, i));
+    }
+    return samples;
+}
+
+void runMix(benchmark::State& state, Scene scene, const MixKernels& kernels) {
+    const auto voiceCount = static_cast<int>(state.range(0));
+    const auto samples =
+        makeSamples(scene == Scene::PingPongLoops ? PingPongLoop : ForwardLoop);
+    setUpVoices(samples, voiceCount, scene);
+    // Ramping: every call changes the targets and is one ramp long, so every
+    // frame is mixed by the ramp kernel.
+    const int32_t frames = scene == Scene::Ramping ? mixerState.rampLength : blockFrames;
+    std::vector<float> buffer(2 * static_cast<size_t>(frames));
+    int flip = 0;
+    for (auto _ : state) {
+        if (scene == Scene::Ramping) {
+            flip ^= 1;
+            for (int slot = 0; slot < voiceCount; ++slot) {
+                mixerState.voices[slot].targetLeft = flip ? 20 + slot : 100;
+                mixerState.voices[slot].targetRight = flip ? 100 : 20 + slot;
+            }
+        }
+        std::fill(buffer.begin(), buffer.end(), 0.0f);
+        mixVoicesWith(kernels, buffer.data(), frames);
+        benchmark::DoNotOptimize(buffer.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["voiceFrames/s"] = benchmark::Counter(
+        static_cast<double>(voiceCount) * frames, benchmark::Counter::kIsIterationInvariantRate);
+    resetMixer(rate);
+}
+
+void mixForwardLoops(benchmark::State& state) { runMix(state, Scene::ForwardLoops, fastMixKernels); }
+void mixPingPongLoops(benchmark::State& state) { runMix(state, Scene::PingPongLoops, fastMixKernels); }
+void mixRamping(benchmark::State& state) { runMix(state, Scene::Ramping, fastMixKernels); }
+void mixSilent(benchmark::State& state) { runMix(state, Scene::Silent, fastMixKernels); }
+void mixForwardLoopsReference(benchmark::State& state) {
+    runMix(state, Scene::ForwardLoops, referenceMixKernels);
+}
+void mixRampingReference(benchmark::State& state) {
+    runMix(state, Scene::Ramping, referenceMixKernels);
+}
+
+BENCHMARK(mixForwardLoops)->Arg(1)->Arg(32);
+BENCHMARK(mixPingPongLoops)->Arg(1)->Arg(32);
+BENCHMARK(mixRamping)->Arg(1)->Arg(32);
+BENCHMARK(mixSilent)->Arg(32);
+BENCHMARK(mixForwardLoopsReference)->Arg(32);
+BENCHMARK(mixRampingReference)->Arg(32);
+
+// A ring of 100 blocks owned by the benchmark, installed in outputDevice.
+class BenchRing {
+public:
+    BenchRing()
+        : mix(2 * static_cast<size_t>(ringSizesForRate(rate).ringFrames)),
+          pcm(mix.size()),
+          positions(static_cast<size_t>(ringSizesForRate(rate).ringFrames / blockFrames)) {
+        outputDevice.blockFrames = blockFrames;
+        outputDevice.ringFrames = ringSizesForRate(rate).ringFrames;
+        outputDevice.mixBuffer = mix.data();
+        outputDevice.pcmBuffer = pcm.data();
+        outputDevice.blockPositions = positions.data();
+        outputDevice.nextBlock = 0;
+    }
+    BenchRing(const BenchRing&) = delete;
+    BenchRing& operator=(const BenchRing&) = delete;
+    ~BenchRing() {
+        outputDevice.mixBuffer = nullptr;
+        outputDevice.pcmBuffer = nullptr;
+        outputDevice.blockPositions = nullptr;
+        outputDevice.currentSong = nullptr;
+        outputDevice.blockFrames = 0;
+        outputDevice.ringFrames = 0;
+    }
+
+private:
+    std::vector<float> mix;
+    std::vector<int16_t> pcm;
+    std::vector<BlockPosition> positions;
+};
+
+// Every tick of this song moves the 32 steady voices' targets a little and
+// starts a new note on one of them, as busy music does.
+std::vector<std::unique_ptr<BenchSample>>* tickSamples = nullptr;
+void busyTick(Song* song) {
+    const int32_t slot = song->tick % 32;
+    ++song->tick;
+    MixVoice& voice = mixerState.voices[slot];
+    voice.sample = &(*tickSamples)[slot % tickSamples->size()]->sample;
+    voice.positionInt = 0;
+    voice.positionFrac = 0;
+    voice.direction = Forward;
+    voice.currentLeft = 0;
+    voice.currentRight = 0;
+    voice.rampFramesLeft = 0;
+}
+
+void renderBusyBlocks(benchmark::State& state) {
+    auto samples = makeSamples(ForwardLoop);
+    tickSamples = &samples;
+    setUpVoices(samples, 32, Scene::ForwardLoops);
+    Song song{};
+    song.tickFunction = busyTick;
+    setTempo(&song, 125);
+    BenchRing ring;
+    outputDevice.currentSong = &song;
+    for (auto _ : state) {
+        renderBlock();
+    }
+    state.counters["blocks/s"] =
+        benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+    tickSamples = nullptr;
+    resetMixer(rate);
+}
+BENCHMARK(renderBusyBlocks);
+
+// A corpus song played by the sequencer from its start, as playback does.
+void renderCorpusSong(benchmark::State& state, const std::string& path) {
+    registerFileStream();
+    std::string reason;
+    Song* song = loadSong(path.c_str(), nullptr, &reason);
+    if (song == nullptr) {
+        state.SkipWithError(("cannot load " + path + ": " + reason).c_str());
+        return;
+    }
+    resetMixer(rate);
+    song->globalVolume = song->initialGlobalVolume;
+    song->nextRow = -1;
+    song->nextOrder = -1;
+    song->speed = song->defaultSpeed;
+    setTempo(song, song->defaultTempo);
+    resetChannels(song);
+    {
+        BenchRing ring;
+        outputDevice.currentSong = song;
+        for (auto _ : state) {
+            renderBlock();
+        }
+    }
+    state.counters["blocks/s"] =
+        benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+    resetMixer(rate);
+    freeSong(song);
+}
+
+void registerCorpusBenchmarks() {
+    const auto folder = std::filesystem::path(CORPUS_DIR) / "songs";
+    std::error_code error;
+    bool found = false;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.path().extension() == ".xm") {
+            found = true;
+            benchmark::RegisterBenchmark(
+                ("renderCorpusSong/" + entry.path().filename().string()).c_str(),
+                [path = entry.path().string()](benchmark::State& state) {
+                    renderCorpusSong(state, path);
+                });
+        }
+    }
+    if (!found) {
+        std::fprintf(stderr,
+                     "corpus folder %s not found: the corpus song benchmarks are left out\n",
+                     folder.string().c_str());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    registerCorpusBenchmarks();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
