@@ -141,7 +141,10 @@ void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKerne
         !forwardLoop && (sample.loopType & PingPongLoop) != 0 && loop.length != 0;
 
     uint64_t position = fixedPoint(voice.positionInt, voice.positionFrac);
-    bool backward = voice.direction == Backward;
+    // Only a ping-pong loop moves a voice backward. Any other sample is played
+    // forward whatever the direction says: a backward voice in a forward loop
+    // would sit at the loop start for ever, since the wrap only acts at the end.
+    bool backward = pingPongLoop && voice.direction == Backward;
     bool turned = false;
     bool playing = true;
     if (voice.rampFramesLeft < 0) {
@@ -200,8 +203,8 @@ void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKerne
                 }
             } else if (kernels.skipSilentVoices && voice.targetLeft == 0 &&
                        voice.targetRight == 0) {
-                // At gain 0 every product is +-0.0, which leaves the buffer's
-                // sums (never -0.0) as they are.
+                // At gain 0 every product is +-0.0, which leaves every sum in
+                // a buffer cleared to +0.0 as it is (no sum there is -0.0).
                 position += run.delta * static_cast<uint32_t>(frames);
             } else {
                 const auto gainLeft =
