@@ -165,6 +165,24 @@ TEST_F(MixerTest, OnlyAPingPongSampleIsPlayedBackward) {
     EXPECT_EQ(voice.positionInt, 1);
 }
 
+TEST_F(MixerTest, LoopOfNoLengthEndsTheVoiceAndAVoicePastItsLoopEndWrapsAtOnce) {
+    for (const uint8_t type : {ForwardLoop, PingPongLoop}) {
+        TestSample values({1000, 2000, 3000, 4000}, type, 2, 1);
+        values.sample.loopLength = 0;
+        MixVoice& voice = settledVoice(0, values.sample, 255, 255);
+        const auto buffer = mix(4);
+        EXPECT_EQ(buffer[2], 2000.0f) << int{type};
+        EXPECT_EQ(buffer[4], 0.0f) << int{type};
+        EXPECT_EQ(voice.sample, nullptr) << int{type};
+    }
+    TestSample looped({1000, 2000, 3000, 4000, 0, 0, 0, 0}, ForwardLoop, 0, 4);
+    MixVoice& voice = settledVoice(0, looped.sample, 255, 255);
+    setPosition(voice, 6, 0);
+    const auto buffer = mix(2);
+    EXPECT_EQ(buffer[0], 3000.0f);
+    EXPECT_EQ(buffer[2], 4000.0f);
+}
+
 TEST_F(MixerTest, SampleOfLengthZeroStopsWithoutReadingData) {
     MixVoice& voice = startNote(0, emptySample, 255, 255);
     EXPECT_EQ(mix(16), std::vector<float>(32, 0.0f));
