@@ -327,13 +327,4 @@ TEST(Choreography, MainStepsTurnByTheSineOfTheTimersSeconds) {
     EXPECT_TRUE(sawTurn);
 }
 
-TEST(Choreography, FrozenClockLeavesTheHoldUnturned) {
-    Choreography run(0);
-    run.runTo(1000);
-    const size_t holdStart = run.firstFrameEndingIn(11.0f) + 1;
-    for (size_t n = holdStart; n < holdStart + 20; ++n) {
-        ASSERT_EQ(run.frame(n).after.angle, run.frame(n).drawn.angle) << n;
-    }
-}
-
 }  // namespace

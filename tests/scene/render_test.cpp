@@ -261,8 +261,6 @@ TEST_F(SceneRendering, SetUpGivesProjectionDepthTestAndTexture) {
     EXPECT_EQ(value, GL_LEQUAL);
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
     EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
-    EXPECT_FALSE(glIsEnabled(GL_BLEND));
     glGetIntegerv(GL_SHADE_MODEL, &value);
     EXPECT_EQ(value, GL_SMOOTH);
     GLfloat clear[4];
