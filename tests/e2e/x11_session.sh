@@ -12,6 +12,9 @@
 # by fixed sleeps. Scale them all with E2E_TIMEOUT_SCALE (an integer).
 
 E2E_TIMEOUT_SCALE=${E2E_TIMEOUT_SCALE:-1}
+# The demo plays sound and ends with an error when no sound device opens:
+# unless a test says otherwise, SDL's dummy driver stands in for a card.
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 E2E_PIDS=()
 E2E_TEMP=$(mktemp -d "${TMPDIR:-/tmp}/e2e.XXXXXX")
 
