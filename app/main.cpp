@@ -5,11 +5,15 @@
 #include <string>
 
 #include "app/run_end.h"
+#include "app/song_stream.h"
 #include "platform/clock.h"
 #include "platform/input.h"
 #include "platform/messages.h"
 #include "platform/screen_layout.h"
+#include "platform/sdl_audio.h"
 #include "platform/window.h"
+#include "player/output/wave_output.h"
+#include "player/song/player_control.h"
 #include "scene/frame_drawing.h"
 #include "scene/gl_state.h"
 
@@ -19,6 +23,7 @@ constexpr int32_t windowWidth = 640;
 constexpr int32_t windowHeight = 480;
 constexpr int32_t fullScreenBitsPerPixel = 32;
 constexpr uint32_t frameSleepMilliseconds = 20;
+constexpr int32_t outputRate = 44100;
 constexpr const char* windowTitle = "Uma Vorodoze, um Vostel e uma Vado";
 
 // The window and its GL context, up from set-up to take-down.
@@ -44,6 +49,13 @@ RunEnd failWindow(bool fullScreen, const char* what) {
     takeDownWindow(fullScreen);
     showMessage(text.c_str(), "Error");
     return RunEnd::WindowFailed;
+}
+
+// The player's failures are told the same way, once the window is down.
+RunEnd failPlayer(bool fullScreen, const char* text, const char* caption, RunEnd end) {
+    takeDownWindow(fullScreen);
+    showMessage(text, caption);
+    return end;
 }
 
 RunEnd runDemo() {
@@ -81,6 +93,19 @@ RunEnd runDemo() {
         return RunEnd::TextureMissing;
     }
 
+    registerMemoryStream();
+    const WaveDevice soundCard = sdlWaveDevice();
+    setWaveDevice(&soundCard);
+    if (!openOutputDevice(outputRate, 0)) {
+        return failPlayer(fullScreen, "Error upon initialization\n", "fcwef", RunEnd::DeviceFailed);
+    }
+    Song* loadedSong = loadSong(nullptr, nullptr);
+    if (loadedSong == nullptr) {
+        closeOutputDevice();
+        return failPlayer(fullScreen, "Error loading song\n", "Error", RunEnd::SongFailed);
+    }
+    playSong(loadedSong);
+
     while (!escapePressed()) {
         drawScene();
         swapWindowBuffers(demoWindow);
@@ -88,6 +113,11 @@ RunEnd runDemo() {
     }
 
     takeDownWindow(fullScreen);
+    // Playback stops before the device closes, so that the feeder never
+    // polls a closed device.
+    stopSong(loadedSong);
+    closeOutputDevice();
+    freeSong(loadedSong);
     return RunEnd::Escape;
 }
 
