@@ -30,3 +30,14 @@ inline int32_t boundedPeriod(int64_t period) {
     }
     return static_cast<int32_t>(period);
 }
+
+// The volume column's panning slides have no limit either; the voice update
+// clamps the final panning, and any channel panning beyond this bound already
+// gives 0 or 255 there.
+constexpr int32_t panningBound = 1 << 20;
+
+inline int32_t boundedPanning(int32_t panning) {
+    return panning > panningBound    ? panningBound
+           : panning < -panningBound ? -panningBound
+                                     : panning;
+}

@@ -162,26 +162,32 @@ void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool row
     }
 }
 
-void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument) {
-    const int32_t position = channel->autoVibPos;
-    int32_t wave;
-    switch (instrument->vibratoType) {
+namespace {
+
+// The auto-vibrato waveform's value (-64..64) at a phase of 0..255.
+int32_t autoVibratoWave(uint8_t type, int32_t position) {
+    switch (type) {
         case 0:
-            wave = truncateToInt32(std::sin(position * autoVibratoUnit) * 64.0);
-            break;
+            return truncateToInt32(std::sin(position * autoVibratoUnit) * 64.0);
         case 1:
-            wave = position < 128 ? 64 : -64;
-            break;
+            return position < 128 ? 64 : -64;
         case 2:
-            wave = (128 - ((position + 128) & 0xFF)) >> 1;
-            break;
+            return (128 - ((position + 128) & 0xFF)) >> 1;
         case 3:
-            wave = (128 - ((384 - position) & 0xFF)) >> 1;
-            break;
+            return (128 - ((384 - position) & 0xFF)) >> 1;
         default:
-            wave = 0;  // no such waveform: the instrument has no auto-vibrato
-            break;
+            return 0;  // no such waveform: the instrument has no auto-vibrato
     }
+}
+
+}  // namespace
+
+void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument) {
+    // Without depth the offset is 0 whatever the waveform: most instruments,
+    // and the empty one, skip the sine.
+    const int32_t wave = instrument->vibratoDepth != 0
+                             ? autoVibratoWave(instrument->vibratoType, channel->autoVibPos)
+                             : 0;
     int32_t amount = instrument->vibratoDepth * wave;
     if (instrument->vibratoSweep != 0) {
         amount = channel->autoVibSweepPos * amount / instrument->vibratoSweep;

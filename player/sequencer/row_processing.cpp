@@ -399,11 +399,11 @@ void applyVolumeColumn(MusicChannel* channel, uint8_t volumeColumn) {
             channel->flags |= PanningChanged;
             break;
         case 0xD:  // slides without a limit: the voice update clamps the result
-            channel->panning -= low;
+            channel->panning = boundedPanning(channel->panning - low);
             channel->flags |= PanningChanged;
             break;
         case 0xE:
-            channel->panning += low;
+            channel->panning = boundedPanning(channel->panning + low);
             channel->flags |= PanningChanged;
             break;
         case 0xF:

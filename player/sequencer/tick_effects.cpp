@@ -50,11 +50,11 @@ void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
             advanceVibratoPhase(channel);
             break;
         case 0xD:
-            channel->panning -= low;
+            channel->panning = boundedPanning(channel->panning - low);
             channel->flags |= PanningChanged;
             break;
         case 0xE:
-            channel->panning += low;
+            channel->panning = boundedPanning(channel->panning + low);
             channel->flags |= PanningChanged;
             break;
         case 0xF:

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "player/output/mixer.h"
+#include "player/sequencer/arithmetic.h"
 #include "player/sequencer/channel.h"
 #include "player/sequencer/pitch.h"
 #include "player/sequencer/row_processing.h"
@@ -513,6 +514,26 @@ TEST_F(RowEffects, NotesAbove96AreIgnored) {
     EXPECT_EQ(channel(0).period, 4608);
     EXPECT_EQ(channel(0).voice, &mixerState.voices[0]);  // nothing started
     EXPECT_EQ(channel(0).keyOff, 0);
+}
+
+TEST_F(RowEffects, UnlimitedSlidesStayBoundedAndPlayAtTheLowestStep) {
+    at(0, 0) = {noteC4, 1, 0, PortamentoDown, 0xFF};
+    at(0, 1) = {noteC4, 1, 0xDF, Extended, 0x1F};  // panning slide left, fine porta up
+    at(1, 0) = {0, 0, 0, PortamentoDown, 0x00};
+    at(1, 1) = {0, 0, 0xDF, Extended, 0x10};
+    startSong(song);
+    ticks(1);
+    // As hours of sliding would leave them.
+    channel(0).period = periodBound - 100;
+    channel(1).period = -periodBound + 30;
+    channel(1).panning = -panningBound + 10;
+    ticks(11);
+    EXPECT_EQ(channel(0).period, periodBound);
+    EXPECT_EQ(channel(1).period, -periodBound);
+    EXPECT_EQ(channel(1).panning, -panningBound);
+    EXPECT_EQ(voice(0).stepFrac, 9739154u);  // 100 Hz
+    EXPECT_EQ(voice(1).stepFrac, 9739154u);
+    EXPECT_EQ(voice(1).panning, 0);
 }
 
 }  // namespace
