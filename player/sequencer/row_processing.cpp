@@ -41,32 +41,32 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
                    const HeldState& held) {
     const uint8_t y = cell.effectParam & 0x0F;
     Song* song = row.song;
-    switch (cell.effectParam >> 4) {
-        case FinePortamentoUp:
+    switch (extendedCommandOf(cell)) {
+        case ExtendedCommand::FinePortamentoUp:
             if (y != 0) {
                 channel->finePortaUpParam = y;
             }
             channel->period =
                 boundedPeriod(int64_t{channel->period} - 4 * channel->finePortaUpParam);
             break;
-        case FinePortamentoDown:
+        case ExtendedCommand::FinePortamentoDown:
             if (y != 0) {
                 channel->finePortaDownParam = y;
             }
             channel->period =
                 boundedPeriod(int64_t{channel->period} + 4 * channel->finePortaDownParam);
             break;
-        case VibratoWaveform:
+        case ExtendedCommand::VibratoWaveform:
             channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0xF0) | y);
             break;
-        case SetFinetune:
+        case ExtendedCommand::SetFinetune:
             // The finetune lives in the song's sample and lasts for later notes;
             // the shared empty sample stays all zero.
             if (row.sample != &emptySample) {
                 row.sample->finetune = static_cast<int8_t>(y);
             }
             break;
-        case PatternLoop:
+        case ExtendedCommand::PatternLoop:
             if (y == 0) {
                 channel->loopRow = song->row;
             } else {
@@ -76,35 +76,35 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
                 }
             }
             break;
-        case TremoloWaveform:
+        case ExtendedCommand::TremoloWaveform:
             channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0x0F) | (y << 4));
             break;
-        case CoarsePanning:
+        case ExtendedCommand::CoarsePanning:
             channel->panning = 16 * y;
             channel->flags |= PanningChanged;
             break;
-        case FineVolumeUp:
+        case ExtendedCommand::FineVolumeUp:
             if (y != 0) {
                 channel->fineVolSlideParam = y;
             }
             slideVolumeUp(channel, channel->fineVolSlideParam);
             channel->flags |= VolumeChanged;
             break;
-        case FineVolumeDown:
+        case ExtendedCommand::FineVolumeDown:
             if (y != 0) {
                 channel->fineVolSlideParam = y;
             }
             slideVolumeDown(channel, channel->fineVolSlideParam);
             channel->flags |= VolumeChanged;
             break;
-        case NoteDelay:
+        case ExtendedCommand::NoteDelay:
             // The note starts on tick y instead (see the tick effects).
             channel->volume = held.volume;
             channel->period = held.period;
             channel->panning = held.panning;
             channel->flags &= ~(FrequencyChanged | VolumeChanged | PanningChanged | StartNote);
             break;
-        case PatternDelay:
+        case ExtendedCommand::PatternDelay:
             song->patternDelayTicks = y * song->speed;
             break;
         default:
@@ -118,25 +118,25 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
     const uint8_t x = param >> 4;
     const uint8_t y = param & 0x0F;
     Song* song = row.song;
-    switch (cell.effect) {
-        case PortamentoUp:
+    switch (effectOf(cell)) {
+        case Effect::PortamentoUp:
             if (param != 0) {
                 channel->portaUpParam = param;
             }
             break;
-        case PortamentoDown:
+        case Effect::PortamentoDown:
             if (param != 0) {
                 channel->portaDownParam = param;
             }
             break;
-        case TonePortamento:
+        case Effect::TonePortamento:
             if (param != 0) {
                 channel->portaSpeed = param;
             }
             channel->portaTarget = channel->notePeriod;
             channel->flags &= ~(StartNote | FrequencyChanged);
             break;
-        case Vibrato:
+        case Effect::Vibrato:
             if (x != 0) {
                 channel->vibratoSpeed = x;
             }
@@ -145,20 +145,20 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             vibrato(channel);
             break;
-        case TonePortamentoVolumeSlide:
+        case Effect::TonePortamentoVolumeSlide:
             channel->portaTarget = channel->notePeriod;
             if (param != 0) {
                 channel->volSlideParam = param;
             }
             channel->flags &= ~(StartNote | FrequencyChanged);
             break;
-        case VibratoVolumeSlide:
+        case Effect::VibratoVolumeSlide:
             if (param != 0) {
                 channel->volSlideParam = param;
             }
             vibrato(channel);
             break;
-        case Tremolo:
+        case Effect::Tremolo:
             if (x != 0) {
                 channel->tremoloSpeed = x;
             }
@@ -166,11 +166,11 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
                 channel->tremoloDepth = y;
             }
             break;
-        case SetPanning:
+        case Effect::SetPanning:
             channel->panning = param;
             channel->flags |= PanningChanged;
             break;
-        case SampleOffset: {
+        case Effect::SampleOffset: {
             if (param != 0) {
                 channel->sampleOffsetParam = param;
             }
@@ -186,21 +186,21 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             break;
         }
-        case VolumeSlide:
+        case Effect::VolumeSlide:
             if (param != 0) {
                 channel->volSlideParam = param;
             }
             break;
-        case PositionJump:
+        case Effect::PositionJump:
             song->nextRow = 0;
             song->nextOrder = param >= playedSongLength(song) ? 0 : param;
             row.jumped = true;
             break;
-        case SetVolume:
+        case Effect::SetVolume:
             channel->volume = param;
             channel->flags |= VolumeChanged;
             break;
-        case PatternBreak: {
+        case Effect::PatternBreak: {
             const int32_t target = x * 10 + y;
             song->nextRow = target > highestBreakRow ? 0 : target;
             if (!row.jumped) {
@@ -211,50 +211,50 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             break;
         }
-        case Extended:
+        case Effect::Extended:
             applyExtended(channel, cell, row, held);
             break;
-        case SpeedTempo:
+        case Effect::SpeedTempo:
             if (param < 32) {
                 song->speed = param;
             } else {
                 setTempo(song, param);
             }
             break;
-        case SetGlobalVolume:
+        case Effect::SetGlobalVolume:
             song->globalVolume = std::min<int32_t>(param, 64);
             channel->flags |= VolumeChanged;
             break;
-        case GlobalVolumeSlide:
+        case Effect::GlobalVolumeSlide:
             if (param != 0) {
                 song->globalVolSlideParam = param;
             }
             break;
-        case SetEnvelopePosition:
+        case Effect::SetEnvelopePosition:
             if (envelopeActive(volumeEnvelopeShape(row.instrument))) {
                 setVolumeEnvelopePosition(channel, row.instrument, param);
             }
             break;
-        case PanningSlide:
+        case Effect::PanningSlide:
             if (param != 0) {
                 channel->panSlideParam = param;
                 channel->flags |= PanningChanged;
             }
             break;
-        case MultiRetrigger:
+        case Effect::MultiRetrigger:
             if (param != 0) {
                 channel->retrigVolumeAction = x;
                 channel->retrigInterval = y;
             }
             break;
-        case Tremor:
+        case Effect::Tremor:
             if (param != 0) {
                 channel->tremorOnTicks = static_cast<uint8_t>(x + 1);
                 channel->tremorOffTicks = static_cast<uint8_t>(y + 1);
             }
             tremor(channel);
             break;
-        case ExtraFinePortamento:
+        case Effect::ExtraFinePortamento:
             if (x == 1) {
                 if (y != 0) {
                     channel->xfinePortaUpParam = y;
@@ -277,8 +277,8 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
 void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
     Song* song = row.song;
     // A volume-column tone portamento does not make a tone-portamento row.
-    const bool portamentoRow =
-        cell.effect == TonePortamento || cell.effect == TonePortamentoVolumeSlide;
+    const bool portamentoRow = effectOf(cell) == Effect::TonePortamento ||
+                               effectOf(cell) == Effect::TonePortamentoVolumeSlide;
     const bool playsNote = isPlayableNote(cell.note);
     if (cell.instrument != 0 && !portamentoRow) {
         channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
@@ -290,7 +290,8 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     row.sample = channelSample(row.instrument, channel);
     const HeldState held{channel->volume, channel->period, channel->panning};
 
-    if (channel->lastEffect == Tremolo && cell.effect != Tremolo) {
+    if (static_cast<Effect>(channel->lastEffect) == Effect::Tremolo &&
+        effectOf(cell) != Effect::Tremolo) {
         // The offset of tremolo's last tick stays in the volume.
         channel->volume = held.volume + channel->volumeDelta;
     }
@@ -316,7 +317,7 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     if (cell.volumeColumn != 0) {
         applyVolumeColumn(channel, cell.volumeColumn);
     }
-    if (cell.note == keyOffNote || cell.effect == KeyOff) {
+    if (cell.note == keyOffNote || effectOf(cell) == Effect::KeyOff) {
         channel->keyOff = 1;
     }
     stepEnvelopes(channel, row.instrument, true);

@@ -5,8 +5,9 @@
 
 #include "player/sequencer/channel.h"
 
-// Effect numbers of the pattern's effect column.
-enum Effect : uint8_t {
+// Effect numbers of the pattern's effect column, as the format numbers them
+// (0..9, then A = 10 ... Z = 35). Other values are kept and do nothing.
+enum class Effect : uint8_t {
     Arpeggio = 0,
     PortamentoUp = 1,
     PortamentoDown = 2,
@@ -34,7 +35,7 @@ enum Effect : uint8_t {
 };
 
 // Sub-commands of the extended effect (the parameter's high nibble).
-enum ExtendedCommand : uint8_t {
+enum class ExtendedCommand : uint8_t {
     FinePortamentoUp = 0x1,
     FinePortamentoDown = 0x2,
     VibratoWaveform = 0x4,
@@ -49,6 +50,14 @@ enum ExtendedCommand : uint8_t {
     NoteDelay = 0xD,
     PatternDelay = 0xE,
 };
+
+inline Effect effectOf(const PatternNote& cell) {
+    return static_cast<Effect>(cell.effect);
+}
+
+inline ExtendedCommand extendedCommandOf(const PatternNote& cell) {
+    return static_cast<ExtendedCommand>(cell.effectParam >> 4);
+}
 
 // Notes 1..96 play; 255 releases. Any other value in the note column is
 // ignored, as if the cell had no note.

@@ -146,19 +146,19 @@ void multiRetrigger(MusicChannel* channel, int32_t tick) {
 void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
     const int32_t y = cell.effectParam & 0x0F;
     const int32_t now = tick.song->tick;
-    switch (cell.effectParam >> 4) {
-        case RetriggerNote:
+    switch (extendedCommandOf(cell)) {
+        case ExtendedCommand::RetriggerNote:
             if (y != 0 && now % y == 0) {
                 channel->flags |= StartNote | VolumeChanged | FrequencyChanged;
             }
             break;
-        case NoteCut:
+        case ExtendedCommand::NoteCut:
             if (now == y) {
                 channel->volume = 0;
                 channel->flags |= VolumeChanged;
             }
             break;
-        case NoteDelay:
+        case ExtendedCommand::NoteDelay:
             if (now == y) {
                 resetChannel(channel, tick.sample);
                 channel->period = channel->notePeriod;
@@ -179,49 +179,49 @@ void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const Tic
 void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
     const uint8_t param = cell.effectParam;
     Song* song = tick.song;
-    switch (cell.effect) {
-        case Arpeggio:
+    switch (effectOf(cell)) {
+        case Effect::Arpeggio:
             arpeggio(channel, tick, param);
             break;
-        case PortamentoUp:
+        case Effect::PortamentoUp:
             channel->period =
                 std::max(channel->period - 4 * channel->portaUpParam, lowestPortamentoPeriod);
             channel->periodDelta = 0;
             channel->flags |= FrequencyChanged;
             break;
-        case PortamentoDown:
+        case Effect::PortamentoDown:
             channel->period = boundedPeriod(int64_t{channel->period} + 4 * channel->portaDownParam);
             channel->periodDelta = 0;
             channel->flags |= FrequencyChanged;
             break;
-        case TonePortamento:
+        case Effect::TonePortamento:
             channel->periodDelta = 0;
             tonePortamento(channel);
             break;
-        case Vibrato:
+        case Effect::Vibrato:
             vibrato(channel);
             advanceVibratoPhase(channel);
             break;
-        case TonePortamentoVolumeSlide:
+        case Effect::TonePortamentoVolumeSlide:
             channel->periodDelta = 0;
             tonePortamento(channel);
             slideVolume(channel, channel->volSlideParam);
             break;
-        case VibratoVolumeSlide:
+        case Effect::VibratoVolumeSlide:
             vibrato(channel);
             advanceVibratoPhase(channel);
             slideVolume(channel, channel->volSlideParam);
             break;
-        case Tremolo:
+        case Effect::Tremolo:
             tremolo(channel);
             break;
-        case VolumeSlide:
+        case Effect::VolumeSlide:
             slideVolume(channel, channel->volSlideParam);
             break;
-        case Extended:
+        case Effect::Extended:
             applyExtendedTick(channel, cell, tick);
             break;
-        case GlobalVolumeSlide: {
+        case Effect::GlobalVolumeSlide: {
             // No volume request: the new global volume reaches a voice with
             // the next request that something else makes.
             const int32_t up = song->globalVolSlideParam >> 4;
@@ -233,7 +233,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             }
             break;
         }
-        case PanningSlide: {
+        case Effect::PanningSlide: {
             const int32_t right = channel->panSlideParam >> 4;
             const int32_t left = channel->panSlideParam & 0x0F;
             if (right != 0) {
@@ -244,10 +244,10 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             channel->flags |= PanningChanged;
             break;
         }
-        case MultiRetrigger:
+        case Effect::MultiRetrigger:
             multiRetrigger(channel, song->tick);
             break;
-        case Tremor:
+        case Effect::Tremor:
             tremor(channel);
             break;
         default:

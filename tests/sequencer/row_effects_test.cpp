@@ -50,8 +50,8 @@ class RowEffects : public ::testing::Test {
 
 TEST_F(RowEffects, KeyOffWithoutVolumeEnvelopeFallsSilentAtItsRowTick) {
     instrumentAt(song, 0).fadeOut = 1000;
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {keyOffNote, 0, 0, 0, 0};
+    at(0, 0) = cell(noteC4, 1);
+    at(1, 0) = cell(keyOffNote);
     startSong(song);
     ticks(6);
     EXPECT_EQ(voice(0).volume, 127);
@@ -66,15 +66,15 @@ TEST_F(RowEffects, KeyOffWithoutVolumeEnvelopeFallsSilentAtItsRowTick) {
 
 TEST_F(RowEffects, KeyOffWithAnInstrumentResetsThenReleases) {
     instrumentAt(song, 0).fadeOut = 1000;
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {keyOffNote, 1, 0, 0, 0};
+    at(0, 0) = cell(noteC4, 1);
+    at(1, 0) = cell(keyOffNote, 1);
     startSong(song);
     ticks(12);  // the fade of row 1 runs on ticks 7..12 after its reset
     EXPECT_EQ(channel(0).keyOff, 1);
     EXPECT_EQ(channel(0).fadeOutLevel, 65536 - 6000);
 
     // Key-off as an effect (Kxx) ignores its parameter.
-    at(2, 1) = {noteC4, 1, 0, KeyOff, 0x33};
+    at(2, 1) = cell(noteC4, 1, 0, Effect::KeyOff, 0x33);
     ticks(1);
     EXPECT_EQ(channel(1).keyOff, 1);
 }
@@ -82,9 +82,9 @@ TEST_F(RowEffects, KeyOffWithAnInstrumentResetsThenReleases) {
 TEST_F(RowEffects, TonePortamentoKeepsPeriodAndInstrumentAndGlidesToTheNewNote) {
     build({.channels = 1, .patterns = 1, .rows = 64, .instruments = 2});
     addSample(song, 1, {.length = 100, .relativeNote = 12});
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {noteE4, 2, 0, TonePortamento, 8};
-    at(2, 0) = {0, 0, 0, TonePortamento, 0};
+    at(0, 0) = cell(noteC4, 1);
+    at(1, 0) = cell(noteE4, 2, 0, Effect::TonePortamento, 8);
+    at(2, 0) = cell(0, 0, 0, Effect::TonePortamento, 0);
     startSong(song);
     ticks(6);
     MixVoice* playing = channel(0).voice;
@@ -103,8 +103,8 @@ TEST_F(RowEffects, TonePortamentoKeepsPeriodAndInstrumentAndGlidesToTheNewNote) 
 }
 
 TEST_F(RowEffects, VolumeColumnTonePortamentoChangesThePitchAtOnceWithoutRestart) {
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {noteE4, 0, 0xF3, 0, 0};
+    at(0, 0) = cell(noteC4, 1);
+    at(1, 0) = cell(noteE4, 0, 0xF3);
     startSong(song);
     ticks(6);
     MixVoice* playing = channel(0).voice;
@@ -115,8 +115,8 @@ TEST_F(RowEffects, VolumeColumnTonePortamentoChangesThePitchAtOnceWithoutRestart
 }
 
 TEST_F(RowEffects, PatternBreakReadsDecimalDigits) {
-    at(0, 0) = {0, 0, 0, PatternBreak, 0x32};
-    at(32, 0, 1) = {0, 0, 0, PatternBreak, 0x64};  // 64 is above 63
+    at(0, 0) = cell(0, 0, 0, Effect::PatternBreak, 0x32);
+    at(32, 0, 1) = cell(0, 0, 0, Effect::PatternBreak, 0x64);  // 64 is above 63
     startSong(song);
     ticks(6);
     EXPECT_EQ(song->nextOrder, 1);
@@ -130,7 +130,7 @@ TEST_F(RowEffects, PatternBreakReadsDecimalDigits) {
 
 TEST_F(RowEffects, PositionJumpToTheSongLengthGoesToOrderZero) {
     song->restartPosition = 1;
-    at(0, 0) = {0, 0, 0, PositionJump, 2};
+    at(0, 0) = cell(0, 0, 0, Effect::PositionJump, 2);
     startSong(song);
     ticks(1);
     EXPECT_EQ(song->nextOrder, 0);
@@ -138,10 +138,10 @@ TEST_F(RowEffects, PositionJumpToTheSongLengthGoesToOrderZero) {
 }
 
 TEST_F(RowEffects, JumpsAndBreaksCombineByChannelOrder) {
-    at(0, 0) = {0, 0, 0, PatternBreak, 0x10};
-    at(0, 1) = {0, 0, 0, PositionJump, 1};
-    at(1, 0) = {0, 0, 0, PositionJump, 1};
-    at(1, 1) = {0, 0, 0, PatternBreak, 0x10};
+    at(0, 0) = cell(0, 0, 0, Effect::PatternBreak, 0x10);
+    at(0, 1) = cell(0, 0, 0, Effect::PositionJump, 1);
+    at(1, 0) = cell(0, 0, 0, Effect::PositionJump, 1);
+    at(1, 1) = cell(0, 0, 0, Effect::PatternBreak, 0x10);
     startSong(song);
     ticks(1);
     EXPECT_EQ(song->nextOrder, 1);
@@ -155,8 +155,8 @@ TEST_F(RowEffects, JumpsAndBreaksCombineByChannelOrder) {
 }
 
 TEST_F(RowEffects, SetVolumeHasNoLimitAndGlobalVolumeIsCapped) {
-    at(0, 0) = {noteC4, 1, 0, SetVolume, 0x50};
-    at(0, 1) = {0, 0, 0, SetGlobalVolume, 0x80};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::SetVolume, 0x50);
+    at(0, 1) = cell(0, 0, 0, Effect::SetGlobalVolume, 0x80);
     startSong(song);
     song->globalVolume = 10;
     ticks(1);
@@ -165,8 +165,8 @@ TEST_F(RowEffects, SetVolumeHasNoLimitAndGlobalVolumeIsCapped) {
 }
 
 TEST_F(RowEffects, SpeedAndTempo) {
-    at(0, 0) = {0, 0, 0, SpeedTempo, 0x20};
-    at(1, 0) = {0, 0, 0, SpeedTempo, 0x00};
+    at(0, 0) = cell(0, 0, 0, Effect::SpeedTempo, 0x20);
+    at(1, 0) = cell(0, 0, 0, Effect::SpeedTempo, 0x00);
     startSong(song);
     ticks(1);
     EXPECT_EQ(song->tempo, 32);
@@ -176,8 +176,8 @@ TEST_F(RowEffects, SpeedAndTempo) {
 }
 
 TEST_F(RowEffects, PatternLoopPlaysTheBodyThreeTimes) {
-    at(1, 1) = {0, 0, 0, Extended, 0x60};
-    at(2, 1) = {0, 0, 0, Extended, 0x62};
+    at(1, 1) = cell(0, 0, 0, Effect::Extended, 0x60);
+    at(2, 1) = cell(0, 0, 0, Effect::Extended, 0x62);
     song->defaultSpeed = 1;
     startSong(song);
     std::vector<int32_t> rows;
@@ -190,10 +190,10 @@ TEST_F(RowEffects, PatternLoopPlaysTheBodyThreeTimes) {
 }
 
 TEST_F(RowEffects, TicksAfterAPatternLoopRunTheRowThatWasProcessed) {
-    at(0, 0) = {noteC4, 1, 0, PortamentoUp, 0x01};
-    at(1, 1) = {0, 0, 0, Extended, 0x60};
-    at(2, 0) = {0, 0, 0, VolumeSlide, 0x10};
-    at(2, 1) = {0, 0, 0, Extended, 0x61};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::PortamentoUp, 0x01);
+    at(1, 1) = cell(0, 0, 0, Effect::Extended, 0x60);
+    at(2, 0) = cell(0, 0, 0, Effect::VolumeSlide, 0x10);
+    at(2, 1) = cell(0, 0, 0, Effect::Extended, 0x61);
     startSong(song);
     ticks(12);
     channel(0).volume = 30;
@@ -206,7 +206,7 @@ TEST_F(RowEffects, TicksAfterAPatternLoopRunTheRowThatWasProcessed) {
 TEST_F(RowEffects, SampleOffsetAgainstTheLoopEnd) {
     sample->length = 4097;
     sample->loopLength = 4096;  // loop end 4096
-    at(0, 0) = {noteC4, 1, 0, SampleOffset, 0x10};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::SampleOffset, 0x10);
     startSong(song);
     ticks(1);
     EXPECT_EQ(channel(0).sampleOffsetParam, 0x10);
@@ -221,10 +221,10 @@ TEST_F(RowEffects, SampleOffsetAgainstTheLoopEnd) {
 }
 
 TEST_F(RowEffects, SampleOffsetWithoutANote) {
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {0, 0, 0, SampleOffset, 0x20};
-    at(2, 0) = {noteC4, 0, 0, 0, 0};
-    at(3, 0) = {0, 0, 0, SampleOffset, 0xFF};  // 65280: beyond the loop end
+    at(0, 0) = cell(noteC4, 1);
+    at(1, 0) = cell(0, 0, 0, Effect::SampleOffset, 0x20);
+    at(2, 0) = cell(noteC4);
+    at(3, 0) = cell(0, 0, 0, Effect::SampleOffset, 0xFF);  // 65280: beyond the loop end
     startSong(song);
     ticks(6);
     voice(0).positionInt = 777;  // as the mixer left it
@@ -242,8 +242,8 @@ TEST_F(RowEffects, SampleOffsetWithoutANote) {
 }
 
 TEST_F(RowEffects, FineVolumeSlidesShareTheirMemory) {
-    at(0, 0) = {noteC4, 1, 0x38, Extended, 0xA3};
-    at(1, 0) = {0, 0, 0, Extended, 0xB0};
+    at(0, 0) = cell(noteC4, 1, 0x38, Effect::Extended, 0xA3);
+    at(1, 0) = cell(0, 0, 0, Effect::Extended, 0xB0);
     startSong(song);
     ticks(1);
     EXPECT_EQ(channel(0).volume, 43);
@@ -253,9 +253,9 @@ TEST_F(RowEffects, FineVolumeSlidesShareTheirMemory) {
 
 TEST_F(RowEffects, NoteWithoutInstrumentAfterKeyOffRestartsTheReleasedNote) {
     instrumentAt(song, 0).fadeOut = 1024;
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {keyOffNote, 0, 0, 0, 0};
-    at(2, 0) = {noteE4, 0, 0, 0, 0};
+    at(0, 0) = cell(noteC4, 1);
+    at(1, 0) = cell(keyOffNote);
+    at(2, 0) = cell(noteE4);
     startSong(song);
     ticks(13);
     EXPECT_EQ(channel(0).keyOff, 1);
@@ -266,9 +266,9 @@ TEST_F(RowEffects, NoteWithoutInstrumentAfterKeyOffRestartsTheReleasedNote) {
 }
 
 TEST_F(RowEffects, GlobalVolumeSlideReachesAVoiceOnlyWithAnotherVolumeRequest) {
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(0, 1) = {0, 0, 0, GlobalVolumeSlide, 0x04};
-    at(1, 1) = {0, 0, 0, GlobalVolumeSlide, 0x00};  // remembered in the song
+    at(0, 0) = cell(noteC4, 1);
+    at(0, 1) = cell(0, 0, 0, Effect::GlobalVolumeSlide, 0x04);
+    at(1, 1) = cell(0, 0, 0, Effect::GlobalVolumeSlide, 0x00);  // remembered in the song
     startSong(song);
     ticks(6);
     EXPECT_EQ(song->globalVolume, 64 - 5 * 4);
@@ -280,9 +280,9 @@ TEST_F(RowEffects, GlobalVolumeSlideReachesAVoiceOnlyWithAnotherVolumeRequest) {
 }
 
 TEST_F(RowEffects, NoteCutOnItsTickOnly) {
-    at(0, 0) = {noteC4, 1, 0, Extended, 0xC2};
-    at(0, 1) = {noteC4, 1, 0, Extended, 0xC0};
-    at(0, 2) = {noteC4, 1, 0, Extended, 0xC6};  // at the tick count: never
+    at(0, 0) = cell(noteC4, 1, 0, Effect::Extended, 0xC2);
+    at(0, 1) = cell(noteC4, 1, 0, Effect::Extended, 0xC0);
+    at(0, 2) = cell(noteC4, 1, 0, Effect::Extended, 0xC6);  // at the tick count: never
     startSong(song);
     ticks(2);
     EXPECT_EQ(channel(0).volume, 64);
@@ -295,10 +295,10 @@ TEST_F(RowEffects, NoteCutOnItsTickOnly) {
 }
 
 TEST_F(RowEffects, NoteDelayStartsOnItsTickUpToTheLastOne) {
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(0, 1) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {noteE4, 1, 0x20, Extended, 0xD5};  // speed - 1: starts on tick 5
-    at(1, 1) = {noteE4, 1, 0, Extended, 0xD6};     // at the speed: never
+    at(0, 0) = cell(noteC4, 1);
+    at(0, 1) = cell(noteC4, 1);
+    at(1, 0) = cell(noteE4, 1, 0x20, Effect::Extended, 0xD5);  // speed - 1: starts on tick 5
+    at(1, 1) = cell(noteE4, 1, 0, Effect::Extended, 0xD6);     // at the speed: never
     startSong(song);
     ticks(6);
     channel(0).volume = 50;
@@ -325,8 +325,8 @@ TEST_F(RowEffects, WaitingNoteDelayRecomputesOnlyTheFrequency) {
     instrument.vibratoRate = 128;  // +64 and -64 on alternate ticks
     setEnvelope(instrument.volumeEnvelope.data(), instrument.volumePointCount,
                 instrument.volumeEnvelopeFlags, {{0, 64}, {100, 0}}, envelopeOn);
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {noteE4, 0, 0, Extended, 0xD5};
+    at(0, 0) = cell(noteC4, 1);
+    at(1, 0) = cell(noteE4, 0, 0, Effect::Extended, 0xD5);
     startSong(song);
     ticks(7);
     const int32_t volume = voice(0).volume;
@@ -339,8 +339,8 @@ TEST_F(RowEffects, WaitingNoteDelayRecomputesOnlyTheFrequency) {
 }
 
 TEST_F(RowEffects, RetriggerEveryYTicks) {
-    at(0, 0) = {noteC4, 1, 0, Extended, 0x92};
-    at(0, 1) = {noteC4, 1, 0, Extended, 0x90};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::Extended, 0x92);
+    at(0, 1) = cell(noteC4, 1, 0, Effect::Extended, 0x90);
     startSong(song);
     std::vector<MixVoice*> voices;
     for (int t = 0; t < 6; ++t) {
@@ -354,8 +354,8 @@ TEST_F(RowEffects, RetriggerEveryYTicks) {
 }
 
 TEST_F(RowEffects, ArpeggioByTickInLinearMode) {
-    at(0, 0) = {noteC4, 1, 0, Arpeggio, 0x47};
-    at(0, 1) = {noteC4, 1, 0, Arpeggio, 0x00};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::Arpeggio, 0x47);
+    at(0, 1) = cell(noteC4, 1, 0, Effect::Arpeggio, 0x00);
     startSong(song);
     std::vector<int32_t> deltas;
     std::vector<int32_t> still;
@@ -370,8 +370,8 @@ TEST_F(RowEffects, ArpeggioByTickInLinearMode) {
 
 TEST_F(RowEffects, ArpeggioInAmigaModeWrapsTheNoteIn8Bits) {
     build({.channels = 1, .patterns = 1, .rows = 64, .linear = false});
-    at(0, 0) = {noteC4, 1, 0, Arpeggio, 0x12};
-    at(1, 0) = {1, 1, 0, Arpeggio, 0x30};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::Arpeggio, 0x12);
+    at(1, 0) = cell(1, 1, 0, Effect::Arpeggio, 0x30);
     startSong(song);
     ticks(2);
     EXPECT_EQ(channel(0).periodDelta, amigaPeriod(49, 0) - amigaPeriod(48, 0));
@@ -386,7 +386,7 @@ TEST_F(RowEffects, ArpeggioInAmigaModeWrapsTheNoteIn8Bits) {
 }
 
 TEST_F(RowEffects, ArpeggioOnItsBaseTickKeepsTheVolumeColumnVibrato) {
-    at(0, 0) = {noteC4, 1, 0xBF, Arpeggio, 0x47};
+    at(0, 0) = cell(noteC4, 1, 0xBF, Effect::Arpeggio, 0x47);
     startSong(song);
     channel(0).waveControl = 2;  // square: the vibrato offset never vanishes
     ticks(3);
@@ -395,8 +395,8 @@ TEST_F(RowEffects, ArpeggioOnItsBaseTickKeepsTheVolumeColumnVibrato) {
 }
 
 TEST_F(RowEffects, PortamentoUpIsFlooredAndDownIsNot) {
-    at(0, 0) = {noteC4 + 40, 1, 0, PortamentoUp, 0xFF};
-    at(0, 1) = {noteC4, 1, 0, PortamentoDown, 0xFF};
+    at(0, 0) = cell(noteC4 + 40, 1, 0, Effect::PortamentoUp, 0xFF);
+    at(0, 1) = cell(noteC4, 1, 0, Effect::PortamentoDown, 0xFF);
     startSong(song);
     ticks(6);
     EXPECT_EQ(channel(0).period, 56);
@@ -404,10 +404,10 @@ TEST_F(RowEffects, PortamentoUpIsFlooredAndDownIsNot) {
 }
 
 TEST_F(RowEffects, VolumeSlidesAndTheirSharedMemory) {
-    at(0, 0) = {noteC4, 1, 0x30, VolumeSlide, 0x32};  // both nibbles: up only
-    at(1, 0) = {0, 0, 0, TonePortamentoVolumeSlide, 0x00};
-    at(2, 0) = {0, 0, 0, VibratoVolumeSlide, 0x05};
-    at(3, 0) = {0, 0, 0, VolumeSlide, 0x00};
+    at(0, 0) = cell(noteC4, 1, 0x30, Effect::VolumeSlide, 0x32);  // both nibbles: up only
+    at(1, 0) = cell(0, 0, 0, Effect::TonePortamentoVolumeSlide, 0x00);
+    at(2, 0) = cell(0, 0, 0, Effect::VibratoVolumeSlide, 0x05);
+    at(3, 0) = cell(0, 0, 0, Effect::VolumeSlide, 0x00);
     startSong(song);
     ticks(6);
     EXPECT_EQ(channel(0).volume, 32 + 15);
@@ -421,7 +421,7 @@ TEST_F(RowEffects, VolumeSlidesAndTheirSharedMemory) {
 
 TEST_F(RowEffects, FadeOutRunsOnEveryTickWithoutAVolumeEnvelope) {
     instrumentAt(song, 0).fadeOut = 2048;
-    at(0, 0) = {noteC4, 1, 0, KeyOff, 0};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::KeyOff, 0);
     startSong(song);
     ticks(6);
     EXPECT_EQ(channel(0).fadeOutLevel, 65536 - 6 * 2048);
@@ -437,14 +437,14 @@ TEST_F(RowEffects, MultiRetriggerChangesTheVolumeByItsTable) {
                           {8, 30, 30}, {13, 60, 64}, {14, 30, 45}, {15, 40, 64}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.action);
-        at(0, 0) = {noteC4, 1, static_cast<uint8_t>(0x10 + c.from), MultiRetrigger,
-                    static_cast<uint8_t>(c.action << 4 | 3)};
+        at(0, 0) = cell(noteC4, 1, static_cast<uint8_t>(0x10 + c.from), Effect::MultiRetrigger,
+                        static_cast<uint8_t>(c.action << 4 | 3));
         startSong(song);
         ticks(4);
         EXPECT_EQ(channel(0).volume, c.to);
         EXPECT_EQ(channel(0).voice, &mixerState.voices[32]);
     }
-    at(0, 0) = {noteC4, 1, 0x30, MultiRetrigger, 0x02};
+    at(0, 0) = cell(noteC4, 1, 0x30, Effect::MultiRetrigger, 0x02);
     startSong(song);
     ticks(3);
     EXPECT_EQ(channel(0).volume, 32);
@@ -452,8 +452,8 @@ TEST_F(RowEffects, MultiRetriggerChangesTheVolumeByItsTable) {
 }
 
 TEST_F(RowEffects, TremorWithAnEmptyMemorySilencesEveryTick) {
-    at(0, 0) = {noteC4, 1, 0, Tremor, 0x00};
-    at(0, 1) = {noteC4, 1, 0, Tremor, 0x11};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::Tremor, 0x00);
+    at(0, 1) = cell(noteC4, 1, 0, Effect::Tremor, 0x11);
     startSong(song);
     std::vector<int32_t> silent;
     std::vector<int32_t> rhythm;
@@ -467,10 +467,10 @@ TEST_F(RowEffects, TremorWithAnEmptyMemorySilencesEveryTick) {
 }
 
 TEST_F(RowEffects, WaveControlNibblesOf4AndAboveKeepThePhase) {
-    at(0, 0) = {noteC4, 1, 0, Extended, 0x48};  // vibrato waveform 8: sine, kept
-    at(0, 1) = {noteC4, 1, 0, Extended, 0x73};  // tremolo waveform 3: reset
-    at(1, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 1) = {noteC4, 1, 0, 0, 0};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::Extended, 0x48);  // vibrato waveform 8: sine, kept
+    at(0, 1) = cell(noteC4, 1, 0, Effect::Extended, 0x73);  // tremolo waveform 3: reset
+    at(1, 0) = cell(noteC4, 1);
+    at(1, 1) = cell(noteC4, 1);
     startSong(song);
     ticks(6);
     channel(0).vibratoPos = 9;
@@ -481,8 +481,8 @@ TEST_F(RowEffects, WaveControlNibblesOf4AndAboveKeepThePhase) {
 }
 
 TEST_F(RowEffects, EndOfTremoloKeepsItsLastOffset) {
-    at(0, 0) = {noteC4, 1, 0x30, Tremolo, 0x4F};
-    at(1, 0) = {0, 0, 0, 0, 0};
+    at(0, 0) = cell(noteC4, 1, 0x30, Effect::Tremolo, 0x4F);
+    at(1, 0) = cell(0);
     startSong(song);
     ticks(6);
     const int32_t offset = channel(0).volumeDelta;
@@ -493,9 +493,9 @@ TEST_F(RowEffects, EndOfTremoloKeepsItsLastOffset) {
 }
 
 TEST_F(RowEffects, SetFinetuneWritesTheSongsSampleButNeverTheEmptyOne) {
-    at(0, 0) = {noteC4, 1, 0, Extended, 0x58};
-    at(0, 1) = {noteC4, 7, 0, Extended, 0x58};  // no instrument 7: the empty sample
-    at(1, 0) = {noteC4, 1, 0, 0, 0};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::Extended, 0x58);
+    at(0, 1) = cell(noteC4, 7, 0, Effect::Extended, 0x58);  // no instrument 7: the empty sample
+    at(1, 0) = cell(noteC4, 1);
     startSong(song);
     ticks(1);
     EXPECT_EQ(sample->finetune, 8);
@@ -506,8 +506,8 @@ TEST_F(RowEffects, SetFinetuneWritesTheSongsSampleButNeverTheEmptyOne) {
 }
 
 TEST_F(RowEffects, NotesAbove96AreIgnored) {
-    at(0, 0) = {noteC4, 1, 0, 0, 0};
-    at(1, 0) = {120, 1, 0, 0, 0};
+    at(0, 0) = cell(noteC4, 1);
+    at(1, 0) = cell(120, 1);
     startSong(song);
     ticks(7);
     EXPECT_EQ(channel(0).noteIndex, 48);
@@ -517,10 +517,10 @@ TEST_F(RowEffects, NotesAbove96AreIgnored) {
 }
 
 TEST_F(RowEffects, UnlimitedSlidesStayBoundedAndPlayAtTheLowestStep) {
-    at(0, 0) = {noteC4, 1, 0, PortamentoDown, 0xFF};
-    at(0, 1) = {noteC4, 1, 0xDF, Extended, 0x1F};  // panning slide left, fine porta up
-    at(1, 0) = {0, 0, 0, PortamentoDown, 0x00};
-    at(1, 1) = {0, 0, 0xDF, Extended, 0x10};
+    at(0, 0) = cell(noteC4, 1, 0, Effect::PortamentoDown, 0xFF);
+    at(0, 1) = cell(noteC4, 1, 0xDF, Effect::Extended, 0x1F);  // panning slide left, fine porta up
+    at(1, 0) = cell(0, 0, 0, Effect::PortamentoDown, 0x00);
+    at(1, 1) = cell(0, 0, 0xDF, Effect::Extended, 0x10);
     startSong(song);
     ticks(1);
     // As hours of sliding would leave them.

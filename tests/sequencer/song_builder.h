@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "player/sequencer/row_processing.h"
 #include "player/song/song.h"
 
 struct SongShape {
@@ -28,6 +29,12 @@ void releaseBuiltSong(Song* song);
 void resizePattern(Song* song, int32_t pattern, int32_t rows);
 PatternNote& cellAt(Song* song, int32_t pattern, int32_t row, int32_t channel);
 void setCell(Song* song, int32_t pattern, int32_t row, int32_t channel, PatternNote cell);
+
+// A cell; without an effect it carries arpeggio 0, which does nothing.
+constexpr PatternNote cell(uint8_t note, uint8_t instrument = 0, uint8_t volumeColumn = 0,
+                           Effect effect = Effect::Arpeggio, uint8_t param = 0) {
+    return {note, instrument, volumeColumn, static_cast<uint8_t>(effect), param};
+}
 
 struct SampleShape {
     uint32_t length = 1000;

@@ -22,7 +22,7 @@ class TickDriver : public ::testing::Test {
         song = buildSong(shape);
         for (int32_t p = 0; p < shape.patterns; ++p) {
             for (int32_t r = 0; r < song->patterns[p].rowCount; ++r) {
-                cellAt(song, p, r, 0).effect = SetVolume;
+                cellAt(song, p, r, 0).effect = static_cast<uint8_t>(Effect::SetVolume);
                 cellAt(song, p, r, 0).effectParam = static_cast<uint8_t>(rowMark(p, r));
             }
         }
@@ -69,7 +69,7 @@ TEST_F(TickDriver, SpeedSixGivesRowTicksOnCalls1And7And13) {
 
 TEST_F(TickDriver, SpeedZeroMakesEveryTickARowTick) {
     build({.channels = 2, .patterns = 1, .rows = 64});
-    setCell(song, 0, 0, 1, {0, 0, 0, SpeedTempo, 0});
+    setCell(song, 0, 0, 1, cell(0, 0, 0, Effect::SpeedTempo, 0));
     startSong(song);
     EXPECT_EQ(rowTickCalls(4), (std::vector<int>{1, 2, 3, 4}));
     EXPECT_EQ(song->speed, 0);
@@ -79,7 +79,7 @@ TEST_F(TickDriver, SpeedZeroMakesEveryTickARowTick) {
 
 TEST_F(TickDriver, PatternDelayLengthensOneRowBySpeedPerStep) {
     build({.channels = 2, .patterns = 1, .rows = 64});
-    setCell(song, 0, 0, 1, {0, 0, 0, Extended, 0xE2});
+    setCell(song, 0, 0, 1, cell(0, 0, 0, Effect::Extended, 0xE2));
     startSong(song);
     EXPECT_EQ(rowTickCalls(25), (std::vector<int>{1, 19, 25}));
     EXPECT_EQ(song->patternDelayTicks, 0);
@@ -119,7 +119,7 @@ TEST_F(TickDriver, ThirtyTwoRowPatternAdvancesAfterRow31) {
 
 TEST_F(TickDriver, JumpOnTheLastRowIsNotUndoneByTheOrdinaryAdvance) {
     build({.channels = 2, .patterns = 3, .rows = 4, .speed = 1});
-    setCell(song, 0, 3, 1, {0, 0, 0, PositionJump, 2});
+    setCell(song, 0, 3, 1, cell(0, 0, 0, Effect::PositionJump, 2));
     startSong(song);
     for (int r = 0; r < 4; ++r) {
         nextRowMark();
@@ -131,9 +131,11 @@ TEST_F(TickDriver, BreakBeyondTheLandingPatternStartsItAtRowZero) {
     build({.channels = 2, .patterns = 2, .rows = 64, .speed = 1});
     resizePattern(song, 1, 16);
     for (int r = 0; r < 16; ++r) {
-        cellAt(song, 1, r, 0) = {0, 0, 0, SetVolume, static_cast<uint8_t>(rowMark(1, r))};
+        cellAt(song, 1, r, 0) =
+            cell(0, 0, 0, Effect::SetVolume, static_cast<uint8_t>(rowMark(1, r)));
     }
-    setCell(song, 0, 0, 1, {0, 0, 0, PatternBreak, 0x20});  // row 20 of a 16-row pattern
+    setCell(song, 0, 0, 1,
+            cell(0, 0, 0, Effect::PatternBreak, 0x20));  // row 20 of a 16-row pattern
     startSong(song);
     nextRowMark();
     EXPECT_EQ(nextRowMark(), rowMark(1, 0));
@@ -143,8 +145,8 @@ TEST_F(TickDriver, BreakBeyondTheLandingPatternStartsItAtRowZero) {
 TEST_F(TickDriver, ChannelsBeyondTheTableAreNotPlayed) {
     build({.channels = 40, .patterns = 1, .rows = 4, .speed = 1});
     // The row stride stays 40 cells: channel 31 of row 1 is read correctly.
-    cellAt(song, 0, 1, 31) = {0, 0, 0, SetVolume, 33};
-    cellAt(song, 0, 1, 39) = {0, 0, 0, PositionJump, 0};
+    cellAt(song, 0, 1, 31) = cell(0, 0, 0, Effect::SetVolume, 33);
+    cellAt(song, 0, 1, 39) = cell(0, 0, 0, Effect::PositionJump, 0);
     startSong(song);
     nextRowMark();
     EXPECT_EQ(nextRowMark(), rowMark(0, 1));
