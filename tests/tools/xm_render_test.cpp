@@ -98,14 +98,10 @@ TEST_F(XmRenderTest, ExplainsWhatItRefuses) {
     };
     const Refusal refusals[] = {
         {"", 2, "no song given"},
-        {"a.xm b.xm", 2, "more than one song"},
-        {"a.xm --rate 44.1k", 2, "--rate 44.1k is not a rate"},
         {"a.xm --rate 999", 2, "--rate 999 is not a rate"},
-        {"a.xm --seconds -1", 2, "--seconds -1 is not a length"},
         {"a.xm --seconds nan", 2, "--seconds nan is not a length"},
         {"a.xm --seconds 100000", 2, "--seconds 100000 is not a length"},
         {"a.xm --loud", 2, "unknown option --loud"},
-        {"a.xm -o", 2, "-o needs a value"},
         {"missing.xm -o out.wav", 1, "cannot load missing.xm: No such file or directory"},
     };
     for (const Refusal& refusal : refusals) {
