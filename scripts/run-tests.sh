@@ -19,7 +19,7 @@ cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=O
 cmake --build "$root/build/sanitize" -j"$jobs"
 step "Sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir "$root/build/sanitize" --output-on-failure -j"$jobs" -LE e2e
+    ctest --test-dir "$root/build/sanitize" --output-on-failure -j"$jobs" -LE "e2e|long"
 
 step "ThreadSanitizer build"
 cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE_THREAD=ON \
