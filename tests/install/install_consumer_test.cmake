@@ -1,0 +1,85 @@
+# Installs the build tree BUILD_DIR into WORK_DIR/prefix, checks what was
+# installed, then configures, builds and runs the consumer project against
+# that prefix alone. Run by CTest; see CMakeLists.txt for the variables.
+
+# Runs a command; stops the test with its output when it fails.
+function(run what)
+    execute_process(COMMAND ${ARGN}
+        RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "${what} failed (${result}):\n${output}")
+    endif()
+    set(lastOutput "${output}" PARENT_SCOPE)
+endfunction()
+
+set(prefix ${WORK_DIR}/prefix)
+set(consumerBuild ${WORK_DIR}/consumer)
+file(REMOVE_RECURSE ${WORK_DIR})
+
+message(STATUS "Installing ${BUILD_DIR} into ${prefix}")
+run("Installing the build tree" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+# The library, its headers under their project paths, the package files.
+set(packageDir ${prefix}/${LIBDIR}/cmake/XmPlayer)
+foreach(file
+        ${LIBDIR}/libxmplayer.a
+        ${INCLUDEDIR}/xmplayer/player/player.h
+        ${LIBDIR}/cmake/XmPlayer/XmPlayerConfig.cmake
+        ${LIBDIR}/cmake/XmPlayer/XmPlayerConfigVersion.cmake
+        ${LIBDIR}/cmake/XmPlayer/XmPlayerTargets.cmake)
+    if(NOT EXISTS "${prefix}/${file}")
+        message(FATAL_ERROR "not installed: ${file}")
+    endif()
+endforeach()
+
+# The package depends on no window, sound or GL system, and on nothing in the
+# source or build tree.
+file(GLOB packageFiles ${packageDir}/*.cmake)
+foreach(file ${packageFiles})
+    file(READ ${file} content)
+    foreach(word SDL OpenGL ${SOURCE_DIR} ${BUILD_DIR})
+        string(FIND "${content}" "${word}" at)
+        if(NOT at EQUAL -1)
+            message(FATAL_ERROR "${file} mentions ${word}")
+        endif()
+    endforeach()
+endforeach()
+
+# Exactly the player tools, each with its help.
+string(REPLACE "," ";" expectedTools "${EXPECTED_TOOLS}")
+file(GLOB installedTools RELATIVE ${prefix}/${BINDIR} ${prefix}/${BINDIR}/*)
+list(SORT installedTools)
+list(SORT expectedTools)
+if(NOT installedTools STREQUAL expectedTools)
+    message(FATAL_ERROR "installed programs are '${installedTools}', expected '${expectedTools}'")
+endif()
+foreach(tool ${expectedTools})
+    run("${tool} --help" ${prefix}/${BINDIR}/${tool} --help)
+    string(FIND "${lastOutput}" "Usage: ${tool}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "${tool} --help shows no usage line:\n${lastOutput}")
+    endif()
+endforeach()
+
+# The consumer sees the installed prefix and nothing else: no package
+# registry, and the package must come from the prefix.
+message(STATUS "Configuring the consumer against ${prefix}")
+run("Configuring the consumer" ${CMAKE_COMMAND}
+    -S ${CONSUMER_SOURCE} -B ${consumerBuild} -G ${GENERATOR}
+    -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+    -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+    -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
+    -DCMAKE_CXX_FLAGS=${COMPILE_FLAGS}
+    -DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS})
+file(STRINGS ${consumerBuild}/CMakeCache.txt packageDirLine REGEX "^XmPlayer_DIR:")
+if(NOT packageDirLine STREQUAL "XmPlayer_DIR:PATH=${packageDir}")
+    message(FATAL_ERROR "the consumer found the package elsewhere: ${packageDirLine}")
+endif()
+
+message(STATUS "Building the consumer")
+run("Building the consumer" ${CMAKE_COMMAND} --build ${consumerBuild})
+
+message(STATUS "Playing ${SONG} through the consumer")
+run("The consumer" ${consumerBuild}/consumer ${SONG})
+message("${lastOutput}")
