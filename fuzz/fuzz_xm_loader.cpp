@@ -10,6 +10,7 @@
 #include "app/memory_stream.h"
 #include "player/output/block_render.h"
 #include "player/output/mixer.h"
+#include "player/output/wave_output.h"
 #include "player/sequencer/channel.h"
 #include "player/song/player_control.h"
 #include "player/song/stream.h"
@@ -33,23 +34,6 @@ void fillSampleData(void* buffer, int32_t byteLength, int32_t bits, int32_t inst
                 static_cast<size_t>(byteLength));
 }
 
-// As playback start leaves the song: position at the start, default speed and
-// tempo, the channels cleared and bound to their voices.
-void startPlaying(Song* song) {
-    song->globalVolume = song->initialGlobalVolume;
-    song->nextRow = -1;
-    song->nextOrder = -1;
-    song->speed = song->defaultSpeed;
-    song->row = 0;
-    song->orderPos = 0;
-    song->tickFramesLeft = 0;
-    song->tick = 0;
-    song->patternDelayTicks = 0;
-    song->playTimeMs = 0;
-    setTempo(song, song->defaultTempo);
-    resetChannels(song);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -66,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     resetMixer(outputRate);
-    startPlaying(song);
+    rewindSong(song);
     std::array<float, 2 * framesPerTickMixed> buffer{};
     for (int tick = 0; tick < ticksToPlay; ++tick) {
         song->tickFunction(song);

@@ -111,7 +111,9 @@ bool allocateRing() {
     return true;
 }
 
-void resetPlayingState(Song* song) {
+}  // namespace
+
+void rewindSong(Song* song) {
     song->globalVolume = song->initialGlobalVolume;
     song->nextRow = -1;
     song->nextOrder = -1;
@@ -125,9 +127,12 @@ void resetPlayingState(Song* song) {
     if (song->startHook) {
         song->startHook(song);
     }
+    setTempo(song, song->defaultTempo);
+    // Voices left by earlier playback may still point into a song that has
+    // been released since; every start is from silence.
+    resetMixer(mixerState.outputRate);
+    resetChannels(song);
 }
-
-}  // namespace
 
 void setWaveDevice(const WaveDevice* device) {
     closeOutputDevice();
@@ -173,12 +178,7 @@ bool playSong(Song* song) {
         return false;
     }
     stopPlayback();
-    resetPlayingState(song);
-    setTempo(song, song->defaultTempo);
-    // Voices left by earlier playback may still point into a song that has
-    // been released since; every start is from silence.
-    resetMixer(mixerState.outputRate);
-    resetChannels(song);
+    rewindSong(song);
     outputDevice.currentSong = song;
     if (!allocateRing()) {
         stopPlayback();

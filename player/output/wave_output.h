@@ -51,5 +51,11 @@ void closeOutputDevice();
 bool playSong(Song* song);
 bool stopSong(Song* song);
 
+// Puts a song at its start as playSong does before the first block: the
+// playing state reset, the start hook called, the default tempo set, every
+// voice silent and the channels cleared. Whatever renders a song without the
+// output device calls it after resetMixer.
+void rewindSong(Song* song);
+
 // The feeder thread's procedure, started by playSong.
 int feedOutput();

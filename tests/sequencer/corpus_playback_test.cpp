@@ -12,6 +12,7 @@
 
 #include "player/output/block_render.h"
 #include "player/output/mixer.h"
+#include "player/output/wave_output.h"
 #include "player/sequencer/channel.h"
 #include "player/song/file_stream.h"
 #include "player/song/player_control.h"
@@ -45,18 +46,7 @@ void recordFigures(const PlaybackFigures& figures) {
 // Puts the song at its start as playback start does.
 void startPlayback(Song* song) {
     resetMixer(outputRate);
-    song->globalVolume = song->initialGlobalVolume;
-    song->nextRow = -1;
-    song->nextOrder = -1;
-    song->speed = song->defaultSpeed;
-    song->row = 0;
-    song->orderPos = 0;
-    song->tickFramesLeft = 0;
-    song->tick = 0;
-    song->patternDelayTicks = 0;
-    song->playTimeMs = 0;
-    setTempo(song, song->defaultTempo);
-    resetChannels(song);
+    rewindSong(song);
 }
 
 PlaybackFigures play(Song* song) {

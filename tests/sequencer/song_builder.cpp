@@ -6,6 +6,7 @@
 
 #include "player/output/block_render.h"
 #include "player/output/mixer.h"
+#include "player/output/wave_output.h"
 #include "player/sequencer/channel.h"
 #include "player/song/player_control.h"
 
@@ -114,16 +115,5 @@ void setEnvelope(EnvelopePoint* points, uint8_t& pointCount, uint8_t& flags,
 
 void startSong(Song* song) {
     resetMixer(44100);
-    song->globalVolume = song->initialGlobalVolume;
-    song->nextRow = -1;
-    song->nextOrder = -1;
-    song->speed = song->defaultSpeed;
-    song->row = 0;
-    song->orderPos = 0;
-    song->tickFramesLeft = 0;
-    song->tick = 0;
-    song->patternDelayTicks = 0;
-    song->playTimeMs = 0;
-    setTempo(song, song->defaultTempo);
-    resetChannels(song);
+    rewindSong(song);
 }
