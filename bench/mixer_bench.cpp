@@ -1,6 +1,8 @@
 // The mixer and block rendering under load: voice-frames per second for
-// mixVoices with 1 and 32 voices, and blocks per second for renderBlock, both
-// with voices set up here and with the corpus songs played by the sequencer.
+// mixVoices with 1 and 32 voices and values per second for the PCM
+// conversion, with every kernel set the processor runs, and blocks per second
+// for renderBlock, with voices set up here and with the corpus songs played
+// by the sequencer.
 
 #include <benchmark/benchmark.h>
 
@@ -35,7 +37,7 @@ struct BenchSample {
         sample.loopType = loopType;
         sample.loopStart = loopType == NoLoop ? 0 : length / 4;
         sample.loopLength = length - sample.loopStart;
-        sample.data[length] = loopType == ForwardLoop ? sample.data[sample.loopStart]
+        sample.data[length] = loopType == ForwardLoop    ? sample.data[sample.loopStart]
                               : loopType == PingPongLoop ? sample.data[length - 1]
                                                          : 0;
         sample.bits = 16;
@@ -80,8 +82,7 @@ std::vector<std::unique_ptr<BenchSample>> makeSamples(uint8_t loopType) {
 
 void runMix(benchmark::State& state, Scene scene, const MixKernels& kernels) {
     const auto voiceCount = static_cast<int>(state.range(0));
-    const auto samples =
-        makeSamples(scene == Scene::PingPongLoops ? PingPongLoop : ForwardLoop);
+    const auto samples = makeSamples(scene == Scene::PingPongLoops ? PingPongLoop : ForwardLoop);
     setUpVoices(samples, voiceCount, scene);
     // Ramping: every call changes the targets and is one ramp long, so every
     // frame is mixed by the ramp kernel.
@@ -106,27 +107,54 @@ void runMix(benchmark::State& state, Scene scene, const MixKernels& kernels) {
     resetMixer(rate);
 }
 
-void mixForwardLoops(benchmark::State& state) { runMix(state, Scene::ForwardLoops, fastMixKernels); }
-void mixPingPongLoops(benchmark::State& state) { runMix(state, Scene::PingPongLoops, fastMixKernels); }
-void mixRamping(benchmark::State& state) { runMix(state, Scene::Ramping, fastMixKernels); }
-void mixSilent(benchmark::State& state) { runMix(state, Scene::Silent, fastMixKernels); }
-void mixForwardLoopsReference(benchmark::State& state) {
-    runMix(state, Scene::ForwardLoops, referenceMixKernels);
-}
-void mixRampingReference(benchmark::State& state) {
-    runMix(state, Scene::Ramping, referenceMixKernels);
+// Every scene with every kernel set this processor runs, named
+// mixScene/kernels/voices.
+void registerMixBenchmarks() {
+    const std::pair<const char*, Scene> scenes[] = {{"mixForwardLoops", Scene::ForwardLoops},
+                                                    {"mixPingPongLoops", Scene::PingPongLoops},
+                                                    {"mixRamping", Scene::Ramping},
+                                                    {"mixSilent", Scene::Silent}};
+    for (const MixKernels* kernels : supportedMixKernels()) {
+        for (const auto& [name, scene] : scenes) {
+            auto* benchmark = benchmark::RegisterBenchmark(
+                (std::string(name) + "/" + kernels->name).c_str(),
+                [scene, kernels](benchmark::State& state) { runMix(state, scene, *kernels); });
+            if (scene != Scene::Silent) {
+                benchmark->Arg(1);
+            }
+            benchmark->Arg(32);
+        }
+    }
 }
 
-BENCHMARK(mixForwardLoops)->Arg(1)->Arg(32);
-BENCHMARK(mixPingPongLoops)->Arg(1)->Arg(32);
-BENCHMARK(mixRamping)->Arg(1)->Arg(32);
-BENCHMARK(mixSilent)->Arg(32);
-BENCHMARK(mixForwardLoopsReference)->Arg(32);
-BENCHMARK(mixRampingReference)->Arg(32);
+// Converting a block of mixed frames to 16-bit PCM.
+void registerConversionBenchmarks() {
+    for (const MixKernels* kernels : supportedMixKernels()) {
+        benchmark::RegisterBenchmark(
+            (std::string("toPcm16/") + kernels->name).c_str(), [kernels](benchmark::State& state) {
+                std::mt19937 random(5);
+                std::vector<float> source(2 * static_cast<size_t>(blockFrames));
+                for (float& value : source) {
+                    value =
+                        static_cast<float>(static_cast<int32_t>(random() % 80000) - 40000) / 1.5f;
+                }
+                std::vector<int16_t> pcm(source.size());
+                for (auto _ : state) {
+                    kernels->toPcm16(pcm.data(), source.data(),
+                                     static_cast<int64_t>(source.size()));
+                    benchmark::DoNotOptimize(pcm.data());
+                    benchmark::ClobberMemory();
+                }
+                state.counters["values/s"] =
+                    benchmark::Counter(static_cast<double>(source.size()),
+                                       benchmark::Counter::kIsIterationInvariantRate);
+            });
+    }
+}
 
 // A ring of 100 blocks owned by the benchmark, installed in outputDevice.
 class BenchRing {
-public:
+  public:
     BenchRing()
         : mix(2 * static_cast<size_t>(ringSizesForRate(rate).ringFrames)),
           pcm(mix.size()),
@@ -149,7 +177,7 @@ public:
         outputDevice.ringFrames = 0;
     }
 
-private:
+  private:
     std::vector<float> mix;
     std::vector<int16_t> pcm;
     std::vector<BlockPosition> positions;
@@ -243,6 +271,8 @@ void registerCorpusBenchmarks() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    registerMixBenchmarks();
+    registerConversionBenchmarks();
     registerCorpusBenchmarks();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {

@@ -1,10 +1,12 @@
 // The mixer's inner loops: straight runs of frames in which no loop boundary
-// is crossed and the gains either stay fixed or follow one linear ramp. The
-// mixer plans the runs; a kernel only interpolates, scales and adds. Every
-// kernel set must give the same bits as the scalar reference set.
+// is crossed and the gains either stay fixed or follow one linear ramp, and the
+// conversion of mixed frames to 16-bit PCM. The mixer plans the runs; a kernel
+// only interpolates, scales and adds. Every kernel set must give the same bits
+// as the scalar reference set, which is the definition of the arithmetic.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 struct MixRun {
     const int16_t* data;  // the sample's values; data[-1] is readable
@@ -25,10 +27,14 @@ struct RampGains {
 using SteadyMixKernel = uint64_t (*)(float* buffer, const MixRun& run, float gainLeft,
                                      float gainRight);
 using RampMixKernel = uint64_t (*)(float* buffer, const MixRun& run, RampGains& gains);
+// Rounds valueCount floats to nearest (ties to even) and clamps them to 16 bits.
+using Pcm16Kernel = void (*)(int16_t* destination, const float* source, int64_t valueCount);
 
 struct MixKernels {
+    const char* name;
     SteadyMixKernel steady;
     RampMixKernel ramp;
+    Pcm16Kernel toPcm16;
     // A voice at zero gain with no ramp adds exactly nothing; when set, the
     // mixer only advances its position instead of running a kernel.
     bool skipSilentVoices;
@@ -36,8 +42,25 @@ struct MixKernels {
 
 // The plain per-frame definition, kept as the measure for faster kernels.
 extern const MixKernels referenceMixKernels;
-// The kernels mixVoices uses.
-extern const MixKernels fastMixKernels;
+
+// The kernel sets this processor can run, the reference first and the
+// fastest last.
+std::span<const MixKernels* const> supportedMixKernels();
+// The kernels mixVoices and convertToPcm16 use: the fastest supported set,
+// chosen once for the processor the program runs on.
+const MixKernels& selectedMixKernels();
 
 // mixVoices with a chosen kernel set.
 void mixVoicesWith(const MixKernels& kernels, float* buffer, int32_t frameCount);
+
+// The reference kernels, for the vector kernels' odd frames at a run's end.
+uint64_t mixSteadyReference(float* buffer, const MixRun& run, float gainLeft, float gainRight);
+uint64_t mixRampReference(float* buffer, const MixRun& run, RampGains& gains);
+void toPcm16Reference(int16_t* destination, const float* source, int64_t valueCount);
+
+#if defined(__x86_64__)
+// Two frames per step in SSE2 (the baseline of x86-64) and four in AVX2; the
+// AVX2 set may only run where the processor reports AVX2.
+extern const MixKernels sse2MixKernels;
+extern const MixKernels avx2MixKernels;
+#endif

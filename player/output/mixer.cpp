@@ -57,7 +57,22 @@ bool runStaysInData(const Sample& sample, uint64_t position, uint64_t step, bool
     }
     const uint64_t room =
         backward ? static_cast<uint64_t>(first - lowest) : static_cast<uint64_t>(highest - first);
-    return step == 0 || static_cast<uint64_t>(frames - 1) <= room / step;
+    // The last frame's distance from the first, (frames - 1) x step, fits the
+    // room; a product beyond 64 bits does not.
+    uint64_t reach = 0;
+    return !__builtin_mul_overflow(static_cast<uint64_t>(frames - 1), step, &reach) &&
+           reach <= room;
+}
+
+// Whether a voice at `distance` from its boundary, moving by `step`, is still
+// short of it after `frames` frames as framesToBoundary counts them; a cheap
+// multiplication answers the usual case without a division.
+bool boundaryBeyond(uint64_t distance, uint64_t step, int32_t frames) {
+    const uint64_t coarseStep = step >> 8;
+    uint64_t reach = 0;
+    return coarseStep != 0 &&
+           !__builtin_mul_overflow(static_cast<uint64_t>(frames), coarseStep, &reach) &&
+           (distance >> 8) > reach;
 }
 
 struct LoopBounds {
@@ -116,13 +131,19 @@ void setUpRamp(MixVoice& voice) {
     // current >> 8 is the current gain on the 0 to 255 scale, truncated.
     const int64_t differenceLeft = int64_t{voice.targetLeft} - (voice.currentLeft >> 8);
     const int64_t differenceRight = int64_t{voice.targetRight} - (voice.currentRight >> 8);
+    if (differenceLeft == 0 && differenceRight == 0) {
+        // A settled voice, as on most chunks: both steps are 0.
+        voice.rampStepLeft = 0.0f;
+        voice.rampStepRight = 0.0f;
+        voice.rampFramesLeft = 0;
+        return;
+    }
     const auto reciprocal = static_cast<double>(mixerState.rampReciprocal);
     voice.rampStepLeft =
         static_cast<float>(static_cast<double>(differenceLeft) * (1.0 / 255.0) * reciprocal);
     voice.rampStepRight =
         static_cast<float>(static_cast<double>(differenceRight) * (1.0 / 255.0) * reciprocal);
-    const bool ramping = differenceLeft != 0 || differenceRight != 0;
-    voice.rampFramesLeft = ramping ? std::max(mixerState.rampLength, 0) : 0;
+    voice.rampFramesLeft = std::max(mixerState.rampLength, 0);
 }
 
 // Adds one voice into `frameCount` frames, chunk by chunk: each chunk ends at
@@ -153,15 +174,20 @@ void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKerne
 
     while (frameCount > 0) {
         const uint64_t distance = backward ? position - loopStart : loopEnd - position;
-        uint64_t boundaryFrames = 0;
         // A voice already beyond its boundary (a negative distance) meets it
         // at once rather than running on past the sample.
+        uint64_t boundaryFrames = 0;
         if (distance < (uint64_t{1} << 63)) {
-            boundaryFrames = framesToBoundary(distance, step);
-            // Short of a forward loop's end by less than 2^-24 of a sample, the
-            // 24-bit count is 0 and the position would neither move nor wrap.
-            if (boundaryFrames == 0 && forwardLoop && !backward && distance != 0) {
-                boundaryFrames = ceilDivide(distance, step);
+            if (boundaryBeyond(distance, step, frameCount)) {
+                boundaryFrames = std::numeric_limits<uint64_t>::max();
+            } else {
+                boundaryFrames = framesToBoundary(distance, step);
+                // Short of a forward loop's end by less than 2^-24 of a sample,
+                // the 24-bit count is 0 and the position would neither move nor
+                // wrap.
+                if (boundaryFrames == 0 && forwardLoop && !backward && distance != 0) {
+                    boundaryFrames = ceilDivide(distance, step);
+                }
             }
         }
         int32_t frames = frameCount;
@@ -221,7 +247,10 @@ void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKerne
             if (forwardLoop) {
                 const auto whole = static_cast<uint32_t>(position >> 32);
                 if (whole >= loop.end) {
-                    const uint32_t wrapped = loop.start + (whole - loop.end) % loop.length;
+                    // Mostly the position has just passed the end.
+                    const uint32_t excess = whole - loop.end;
+                    const uint32_t wrapped =
+                        loop.start + (excess < loop.length ? excess : excess % loop.length);
                     position = (uint64_t{wrapped} << 32) | (position & 0xFFFFFFFFu);
                 }
             } else if (pingPongLoop) {
@@ -290,18 +319,12 @@ void mixVoicesWith(const MixKernels& kernels, float* buffer, int32_t frameCount)
 }
 
 void mixVoices(float* buffer, int32_t frameCount) {
-    mixVoicesWith(fastMixKernels, buffer, frameCount);
+    mixVoicesWith(selectedMixKernels(), buffer, frameCount);
 }
 
 void convertToPcm16(int16_t* destination, const float* source, int32_t frameCount) {
     if (frameCount < 1 || destination == nullptr || source == nullptr) {
         return;
     }
-    const int64_t valueCount = 2 * static_cast<int64_t>(frameCount);
-    for (int64_t value = 0; value < valueCount; ++value) {
-        // Clamped first, so the conversion is always defined; rounding is to
-        // nearest with ties to even, the default mode.
-        const float clamped = std::min(std::max(source[value], -32768.0f), 32767.0f);
-        destination[value] = static_cast<int16_t>(std::lrint(clamped));
-    }
+    selectedMixKernels().toPcm16(destination, source, 2 * static_cast<int64_t>(frameCount));
 }
