@@ -14,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "player/output/render_device.h"
@@ -152,31 +151,6 @@ std::vector<unsigned char> wavHeader(int32_t rate, uint64_t frames) {
     return header;
 }
 
-struct Output {
-    std::FILE* file;
-    std::vector<int16_t> swapped;  // only used on big-endian machines
-    int error;                     // errno of the first failed write
-};
-
-bool writeFrames(const int16_t* frames, uint32_t frameCount, void* context) {
-    auto& output = *static_cast<Output*>(context);
-    const std::size_t values = std::size_t{frameCount} * 2;
-    const int16_t* data = frames;
-    if constexpr (std::endian::native == std::endian::big) {
-        output.swapped.assign(frames, frames + values);
-        for (int16_t& value : output.swapped) {
-            const auto bits = static_cast<uint16_t>(value);
-            value = static_cast<int16_t>(static_cast<uint16_t>((bits << 8) | (bits >> 8)));
-        }
-        data = output.swapped.data();
-    }
-    if (std::fwrite(data, sizeof(int16_t), values, output.file) != values) {
-        output.error = errno != 0 ? errno : EIO;
-        return false;
-    }
-    return true;
-}
-
 class ProgressLine {
   public:
     ProgressLine(double totalSeconds, int32_t rate)
@@ -215,6 +189,35 @@ class ProgressLine {
     std::chrono::steady_clock::time_point lastShown_{};
 };
 
+struct Output {
+    std::FILE* file;
+    std::vector<int16_t> swapped;  // only used on big-endian machines
+    int error;                     // errno of the first failed write
+    ProgressLine* progress;
+    uint64_t framesWritten;
+};
+
+bool writeFrames(const int16_t* frames, uint32_t frameCount, void* context) {
+    auto& output = *static_cast<Output*>(context);
+    const std::size_t values = std::size_t{frameCount} * 2;
+    const int16_t* data = frames;
+    if constexpr (std::endian::native == std::endian::big) {
+        output.swapped.assign(frames, frames + values);
+        for (int16_t& value : output.swapped) {
+            const auto bits = static_cast<uint16_t>(value);
+            value = static_cast<int16_t>(static_cast<uint16_t>((bits << 8) | (bits >> 8)));
+        }
+        data = output.swapped.data();
+    }
+    if (std::fwrite(data, sizeof(int16_t), values, output.file) != values) {
+        output.error = errno != 0 ? errno : EIO;
+        return false;
+    }
+    output.framesWritten += frameCount;
+    output.progress->update(output.framesWritten);
+    return true;
+}
+
 int render(const Options& options) {
     const bool raw = options.outputPath == "-";
     if (raw && isatty(STDOUT_FILENO) == 1) {
@@ -245,7 +248,8 @@ int render(const Options& options) {
         return 1;
     }
 
-    Output output{raw ? stdout : std::fopen(options.outputPath.c_str(), "wb"), {}, 0};
+    ProgressLine progress(options.seconds, options.rate);
+    Output output{raw ? stdout : std::fopen(options.outputPath.c_str(), "wb"), {}, 0, &progress, 0};
     if (output.file == nullptr) {
         std::fprintf(stderr, "xm_render: cannot create %s: %s\n", options.outputPath.c_str(),
                      std::strerror(errno));
@@ -264,10 +268,10 @@ int render(const Options& options) {
     target.sinkContext = &output;
     target.frameLimit = frames;
     bool played = output.error == 0 && playSong(song);
-    ProgressLine progress(options.seconds, options.rate);
+    // The sink shows the progress on the feeder thread; this one only waits
+    // to be told that the last frame is out.
     while (played && !target.finished.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        progress.update(target.framesDelivered.load());
+        target.finished.wait(false);
     }
     progress.finish();
     freeSong(song);  // stops playback first
