@@ -51,7 +51,7 @@ namespace {
 
 using xm::Cell;
 using xm::Effect;
-using xm::Extended;
+using xm::ExtendedCommand;
 using xm::Pattern;
 
 constexpr int kChannels = 10;
@@ -119,7 +119,7 @@ constexpr uint8_t panSlideRight(int y) {
 }
 constexpr uint8_t legato = 0xFF;  // tone portamento at full speed: a pitch change without restart
 
-constexpr uint8_t extended(Extended sub, int y) {
+constexpr uint8_t extended(ExtendedCommand sub, int y) {
     return static_cast<uint8_t>((static_cast<int>(sub) << 4) | y);
 }
 
@@ -250,7 +250,8 @@ void snareLine(Sheet& s, int row, std::string_view line) {
                 break;
             case 'g':
                 putNote(s, r, SnareChannel, pitch("C-4"), Snare, volume(14));
-                putEffect(s, r, SnareChannel, Effect::Extended, extended(Extended::NoteDelay, 3));
+                putEffect(s, r, SnareChannel, Effect::Extended,
+                          extended(ExtendedCommand::NoteDelay, 3));
                 break;
             case 'h':
                 putNote(s, r, SnareChannel, pitch("D-4"), Snare, volume(20));
@@ -271,14 +272,16 @@ void hatLine(Sheet& s, int row, std::string_view line) {
                 break;
             case 's':
                 putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(20));
-                putEffect(s, r, HatChannel, Effect::Extended, extended(Extended::NoteDelay, 2));
+                putEffect(s, r, HatChannel, Effect::Extended,
+                          extended(ExtendedCommand::NoteDelay, 2));
                 break;
             case 'c':
                 putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(24));
                 break;
             case 'r':
                 putNote(s, r, HatChannel, pitch("C-4"), Hats, volume(32));
-                putEffect(s, r, HatChannel, Effect::Extended, extended(Extended::Retrigger, 3));
+                putEffect(s, r, HatChannel, Effect::Extended,
+                          extended(ExtendedCommand::RetriggerNote, 3));
                 break;
             case 'o':
                 putNote(s, r, HatChannel, pitch("C-5"), Hats, volume(32));
@@ -328,7 +331,7 @@ void bassLine(Sheet& s, int row, const Chord& c, std::string_view line) {
         const uint8_t vol = k == 'R' ? volume(36) : (k == 'O' ? volume(34) : volume(30));
         putNote(s, r, BassChannel, static_cast<uint8_t>(c.bass + offset), Bass, vol);
         if (k == 'r' || k == 'o') {
-            putEffect(s, r, BassChannel, Effect::Extended, extended(Extended::NoteCut, 3));
+            putEffect(s, r, BassChannel, Effect::Extended, extended(ExtendedCommand::NoteCut, 3));
         }
     }
 }
@@ -398,7 +401,7 @@ void placeLead(Sheet& s, const std::vector<Note>& notes, int velocity) {
             case Style::Slide:
             case Style::SlideFade:
                 putNote(s, n.row, ch, p, 0);
-                putEffect(s, n.row, ch, Effect::TonePorta, 0x0C);
+                putEffect(s, n.row, ch, Effect::TonePortamento, 0x0C);
                 break;
             case Style::Swell:
                 putNote(s, n.row, ch, p, Lead, volume(velocity - 12));
@@ -412,16 +415,18 @@ void placeLead(Sheet& s, const std::vector<Note>& notes, int velocity) {
             switch (n.style) {
                 case Style::Scoop:
                     if (k == 1)
-                        putEffect(s, r, ch, Effect::Extended, extended(Extended::FinePortaUp, 2));
+                        putEffect(s, r, ch, Effect::Extended,
+                                  extended(ExtendedCommand::FinePortamentoUp, 2));
                     if (k == 2)
-                        putEffect(s, r, ch, Effect::Extended, extended(Extended::FinePortaUp, 0));
+                        putEffect(s, r, ch, Effect::Extended,
+                                  extended(ExtendedCommand::FinePortamentoUp, 0));
                     break;
                 case Style::Slide:
                     if (k <= 2)
-                        putEffect(s, r, ch, Effect::TonePorta, 0);
+                        putEffect(s, r, ch, Effect::TonePortamento, 0);
                     break;
                 case Style::SlideFade:
-                    putEffect(s, r, ch, Effect::TonePortaVolumeSlide, k == 1 ? 0x01 : 0);
+                    putEffect(s, r, ch, Effect::TonePortamentoVolumeSlide, k == 1 ? 0x01 : 0);
                     break;
                 case Style::Vibrato:
                     if (k >= 2)
@@ -440,13 +445,14 @@ void placeLead(Sheet& s, const std::vector<Note>& notes, int velocity) {
                     break;
                 case Style::Swell:
                     if (k <= 4)
-                        putEffect(s, r, ch, Effect::Extended, extended(Extended::FineVolumeUp, 3));
+                        putEffect(s, r, ch, Effect::Extended,
+                                  extended(ExtendedCommand::FineVolumeUp, 3));
                     break;
                 case Style::Dive:
                     if (k >= 2 && k < n.length - 4) {
                         putEffect(s, r, ch, Effect::Vibrato, k == 2 ? 0x43 : 0);
                     } else if (k >= n.length - 4) {
-                        putEffect(s, r, ch, Effect::PortaDown, 0x08);
+                        putEffect(s, r, ch, Effect::PortamentoDown, 0x08);
                         putVolume(s, r, ch, volumeSlideDown(3));
                     }
                     break;
@@ -455,7 +461,8 @@ void placeLead(Sheet& s, const std::vector<Note>& notes, int velocity) {
             }
         }
         if (n.style == Style::Scoop) {
-            putEffect(s, n.row, ch, Effect::Extended, extended(Extended::FinePortaDown, 4));
+            putEffect(s, n.row, ch, Effect::Extended,
+                      extended(ExtendedCommand::FinePortamentoDown, 4));
         }
         if (end < next && end < s.rows()) {
             putKeyOff(s, end, ch);
@@ -530,7 +537,7 @@ void placeArpeggios(Sheet& s, const Progression& chords, int bars, int vol) {
 Sheet intro() {
     Sheet s = newSheet();
     // Global fade-in over the first bar: silence, then +1 per tick.
-    putEffect(s, 0, KickChannel, Effect::GlobalVolume, 0x00);
+    putEffect(s, 0, KickChannel, Effect::SetGlobalVolume, 0x00);
     for (int row = 0; row <= 12; ++row) {
         putEffect(s, row, SnareChannel, Effect::GlobalVolumeSlide, row == 0 ? 0x10 : 0);
     }
@@ -567,7 +574,7 @@ Sheet intro() {
 // global volume, which the fill and the intro change.
 Sheet groove() {
     Sheet s = newSheet();
-    putEffect(s, 0, KickChannel, Effect::GlobalVolume, 0x40);
+    putEffect(s, 0, KickChannel, Effect::SetGlobalVolume, 0x40);
     putEffect(s, 0, EchoChannel, Effect::SpeedTempo, kInitialSpeed);
     putEffect(s, 0, ArpChannel, Effect::SpeedTempo, kInitialTempo);
     grooveDrums(s, true);
@@ -676,7 +683,7 @@ Sheet breakdown() {
     putKeyOff(s, 30, BassChannel);
     bassLine(s, 32, chord("G"), "R...............");
     for (int row = 32; row < 48; ++row) {
-        putEffect(s, row, BassChannel, Effect::PortaUp, row == 32 ? 0x02 : 0);
+        putEffect(s, row, BassChannel, Effect::PortamentoUp, row == 32 ? 0x02 : 0);
     }
 
     placeArpeggios(s, kChords, 3, kArpVolume - 2);
@@ -693,7 +700,7 @@ Sheet breakdown() {
     }
     putEffect(s, 47, PadMid, Effect::PositionJump, ChorusAOrder);
     s.playedRows = 48;
-    putEffect(s, 47, PadHigh, Effect::Extended, extended(Extended::PatternDelay, 1));
+    putEffect(s, 47, PadHigh, Effect::Extended, extended(ExtendedCommand::PatternDelay, 1));
     return s;
 }
 
@@ -744,7 +751,7 @@ Sheet chorus(const Progression& chords, const std::vector<Note>& melody, bool fi
     if (first) {
         // The pads come back past their swell and rise quickly.
         padsRestart(s, 0, chord(chords[0]), 8);
-        padsEffect(s, 0, Effect::EnvelopePosition, 0x10);
+        padsEffect(s, 0, Effect::SetEnvelopePosition, 0x10);
         for (int row = 1; row <= 2; ++row) {
             for (const int channel : kPadChannels) {
                 putVolume(s, row, channel, volumeSlideUp(2));
@@ -768,8 +775,8 @@ Sheet fill() {
     putKeyOff(s, 0, LeadChannel);
     putKeyOff(s, 0, EchoChannel);
     // One beat played four times by a pattern loop.
-    putEffect(s, 0, KickChannel, Effect::Extended, extended(Extended::PatternLoop, 0));
-    putEffect(s, 3, KickChannel, Effect::Extended, extended(Extended::PatternLoop, 3));
+    putEffect(s, 0, KickChannel, Effect::Extended, extended(ExtendedCommand::PatternLoop, 0));
+    putEffect(s, 3, KickChannel, Effect::Extended, extended(ExtendedCommand::PatternLoop, 3));
     kickLine(s, 0, "X...");
     snareLine(s, 0, "..x.");
     hatLine(s, 0, "xsxs");
@@ -790,7 +797,7 @@ Sheet fill() {
     kickLine(s, 12, "X...X...X...X...");
     bassLine(s, 12, e, "R");
     for (int row = 16; row < kFillRows; ++row) {
-        putEffect(s, row, BassChannel, Effect::PortaDown, row == 16 ? 0x01 : 0);
+        putEffect(s, row, BassChannel, Effect::PortamentoDown, row == 16 ? 0x01 : 0);
     }
     for (const int channel : kPadChannels) {
         putKeyOff(s, 20, channel);

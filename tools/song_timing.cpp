@@ -67,7 +67,7 @@ RowOutcome playRow(const Module& m, WalkState& s) {
                 }
                 break;
             case Effect::Extended:
-                if (x == static_cast<int>(Extended::PatternLoop)) {
+                if (x == static_cast<int>(ExtendedCommand::PatternLoop)) {
                     if (y == 0) {
                         s.loopRow[ch] = playedRow;
                     } else {
@@ -76,7 +76,7 @@ RowOutcome playRow(const Module& m, WalkState& s) {
                             s.at.row = s.loopRow[ch] - 1;
                         }
                     }
-                } else if (x == static_cast<int>(Extended::PatternDelay)) {
+                } else if (x == static_cast<int>(ExtendedCommand::PatternDelay)) {
                     delayTicks = y * s.speed;
                 }
                 break;

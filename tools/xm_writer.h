@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "player/song/effect_numbers.h"
+
 namespace xm {
 
 constexpr int kMaxChannels = 32;
@@ -25,46 +27,10 @@ constexpr int kNoteCount = 96;
 // Cell note value that releases the playing note.
 constexpr uint8_t kKeyOff = 97;
 
-// Effect numbers as the file stores them (letters continue after 9: A = 10).
-enum class Effect : uint8_t {
-    Arpeggio = 0,
-    PortaUp = 1,
-    PortaDown = 2,
-    TonePorta = 3,
-    Vibrato = 4,
-    TonePortaVolumeSlide = 5,
-    VibratoVolumeSlide = 6,
-    Tremolo = 7,
-    SetPanning = 8,
-    SampleOffset = 9,
-    VolumeSlide = 10,
-    PositionJump = 11,
-    SetVolume = 12,
-    PatternBreak = 13,
-    Extended = 14,
-    SpeedTempo = 15,
-    GlobalVolume = 16,
-    GlobalVolumeSlide = 17,
-    KeyOff = 20,
-    EnvelopePosition = 21,
-    PanningSlide = 25,
-    MultiRetrigger = 27,
-    Tremor = 29,
-    ExtraFinePorta = 33,
-};
-
-// Sub-commands of the extended effect (high nibble of its parameter).
-enum class Extended : uint8_t {
-    FinePortaUp = 0x1,
-    FinePortaDown = 0x2,
-    PatternLoop = 0x6,
-    Retrigger = 0x9,
-    FineVolumeUp = 0xA,
-    FineVolumeDown = 0xB,
-    NoteCut = 0xC,
-    NoteDelay = 0xD,
-    PatternDelay = 0xE,
-};
+// Effect numbers as the file stores them (letters continue after 9: A = 10),
+// shared with the player that interprets them.
+using ::Effect;
+using ::ExtendedCommand;
 
 struct Cell {
     uint8_t note = 0;  // 0 none, 1..96 C-0..B-7, 97 key-off
