@@ -1,69 +1,60 @@
 // The AVX2 kernels: four frames per step, the same operations in the same
-// order as the reference. Four double lanes hold the four frames' values,
-// their left products, their right products. Every function here carries the
-// AVX2 target itself, so the rest of the program is built for the baseline
-// processor and these run only where the processor reports AVX2. AVX2 alone
-// brings no fused multiply-add, which would change the results.
+// order as the reference. Every function here carries the AVX2 target itself,
+// so the rest of the program is built for the baseline processor and these
+// run only where the processor reports AVX2. AVX2 alone brings no fused
+// multiply-add, which would change the results.
 #if defined(__x86_64__)
 
 #include <immintrin.h>
 
 #include <cstdint>
 
+#include "player/output/mix_frame.h"
 #include "player/output/mix_kernels.h"
 
 namespace {
 
-constexpr double fractionScale = 0x1p-31;
-
-// The integer parts of four 32.32 positions in the low half, their fractions
-// in the high half.
-[[gnu::target("avx2")]] inline __m256i splitPositions(__m256i positions) {
-    return _mm256_permutevar8x32_epi32(positions, _mm256_setr_epi32(1, 3, 5, 7, 0, 2, 4, 6));
-}
-
-// The interpolated values at four positions: each value and the one after it
-// come in one 32-bit read at the value's index.
-[[gnu::target("avx2")]] inline __m128i loadPair(const int16_t* data, uint64_t position) {
+// The values at a position's index and the one after it, in one 32-bit read.
+[[gnu::target("avx2")]] inline __m128i loadValuePair(const int16_t* data, uint64_t position) {
     int32_t pair;
     __builtin_memcpy(&pair, data + static_cast<int32_t>(position >> 32), sizeof(pair));
     return _mm_cvtsi32_si128(pair);
 }
 
-[[gnu::target("avx2")]] inline __m256d interpolateFour(const int16_t* data, __m256i positions,
-                                                       uint64_t position, uint64_t delta) {
-    const __m256i split = splitPositions(positions);
+// The interpolated values of four frames, the first at `position`. The
+// fractions come from the positions in a vector, the indices from scalars.
+[[gnu::target("avx2")]] inline __m256d interpolateFour(const int16_t* data, uint64_t position,
+                                                       uint64_t delta, __m256i positions) {
     const __m128i pairs = _mm_unpacklo_epi64(
-        _mm_unpacklo_epi32(loadPair(data, position), loadPair(data, position + delta)),
-        _mm_unpacklo_epi32(loadPair(data, position + 2 * delta),
-                           loadPair(data, position + 3 * delta)));
+        _mm_unpacklo_epi32(loadValuePair(data, position), loadValuePair(data, position + delta)),
+        _mm_unpacklo_epi32(loadValuePair(data, position + 2 * delta),
+                           loadValuePair(data, position + 3 * delta)));
     const __m128i firsts = _mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16);
     const __m128i seconds = _mm_srai_epi32(pairs, 16);
-    const __m128i fractions = _mm_srli_epi32(_mm256_extracti128_si256(split, 1), 1);
-    const __m256d w = _mm256_mul_pd(_mm256_cvtepi32_pd(fractions), _mm256_set1_pd(fractionScale));
+    // The low halves of the four 64-bit positions.
+    const __m128i fractions = _mm256_castsi256_si128(
+        _mm256_permutevar8x32_epi32(positions, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+    const __m256d w = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_srli_epi32(fractions, 1)),
+                                    _mm256_set1_pd(fractionScale));
     const __m256d difference = _mm256_cvtepi32_pd(_mm_sub_epi32(seconds, firsts));
     return _mm256_add_pd(_mm256_cvtepi32_pd(firsts), _mm256_mul_pd(w, difference));
 }
 
-// Adds value x gain to four frames, the left values of all four in one
-// vector of doubles and the right values in the other.
-[[gnu::target("avx2")]] inline void addFourFrames(float* frames, __m256d values, __m256d gainsLeft,
-                                                  __m256d gainsRight) {
-    const __m256 stored = _mm256_loadu_ps(frames);
-    const __m256 bySide =
-        _mm256_permutevar8x32_ps(stored, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
-    const __m256d left = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(bySide)),
-                                       _mm256_mul_pd(values, gainsLeft));
-    const __m256d right = _mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(bySide, 1)),
-                                        _mm256_mul_pd(values, gainsRight));
-    const __m256 sums = _mm256_set_m128(_mm256_cvtpd_ps(right), _mm256_cvtpd_ps(left));
-    _mm256_storeu_ps(frames,
-                     _mm256_permutevar8x32_ps(sums, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+// Adds two frames' values times their gains, all in the frames' own order:
+// (value 0, value 0, value 1, value 1) x (left 0, right 0, left 1, right 1).
+[[gnu::target("avx2")]] inline void addTwoFrames(float* frames, __m256d values, __m256d gains) {
+    const __m256d sums =
+        _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(frames)), _mm256_mul_pd(values, gains));
+    _mm_storeu_ps(frames, _mm256_cvtpd_ps(sums));
 }
 
-[[gnu::target("avx2")]] inline __m256i firstFourPositions(const MixRun& run) {
-    const uint64_t position = run.position;
-    const uint64_t delta = run.delta;
+[[gnu::target("avx2")]] inline void addFourFrames(float* frames, __m256d values, __m256d earlyGains,
+                                                  __m256d lateGains) {
+    addTwoFrames(frames, _mm256_permute4x64_pd(values, _MM_SHUFFLE(1, 1, 0, 0)), earlyGains);
+    addTwoFrames(frames + 4, _mm256_permute4x64_pd(values, _MM_SHUFFLE(3, 3, 2, 2)), lateGains);
+}
+
+[[gnu::target("avx2")]] inline __m256i fourPositions(uint64_t position, uint64_t delta) {
     return _mm256_setr_epi64x(
         static_cast<int64_t>(position), static_cast<int64_t>(position + delta),
         static_cast<int64_t>(position + 2 * delta), static_cast<int64_t>(position + 3 * delta));
@@ -71,63 +62,63 @@ constexpr double fractionScale = 0x1p-31;
 
 [[gnu::target("avx2")]] uint64_t mixSteadyAvx2(float* buffer, const MixRun& run, float gainLeft,
                                                float gainRight) {
-    const __m256d gainsLeft = _mm256_set1_pd(gainLeft);
-    const __m256d gainsRight = _mm256_set1_pd(gainRight);
     // Locals, so that the stores into the buffer do not make the compiler
     // read the run again on every step.
     const int16_t* const data = run.data;
     const uint64_t delta = run.delta;
     const int32_t frames = run.frames;
-    __m256i positions = firstFourPositions(run);
+    const __m256d gains = _mm256_setr_pd(gainLeft, gainRight, gainLeft, gainRight);
+    uint64_t position = run.position;
+    __m256i positions = fourPositions(position, delta);
     const __m256i fourSteps = _mm256_set1_epi64x(static_cast<int64_t>(4 * delta));
     int32_t frame = 0;
-    uint64_t position0 = run.position;
     for (; frame + 4 <= frames; frame += 4) {
-        addFourFrames(buffer + 2 * frame, interpolateFour(data, positions, position0, delta),
-                      gainsLeft, gainsRight);
+        addFourFrames(buffer + 2 * frame, interpolateFour(data, position, delta, positions), gains,
+                      gains);
+        position += 4 * delta;
         positions = _mm256_add_epi64(positions, fourSteps);
-        position0 += 4 * delta;
     }
-    const uint64_t position = run.position + run.delta * static_cast<uint32_t>(frame);
-    if (frame == run.frames) {
-        return position;
+    for (; frame < frames; ++frame) {
+        addFrame(buffer + 2 * frame, interpolateAt(data, position), gainLeft, gainRight);
+        position += delta;
     }
-    const MixRun tail{run.data, position, run.delta, run.frames - frame};
-    return mixSteadyReference(buffer + 2 * frame, tail, gainLeft, gainRight);
+    return position;
 }
 
 // The gains stay floats, (left, right) in the low lanes, each stepped in turn:
 // a float addition rounds exactly as the double sum narrowed to float.
 [[gnu::target("avx2")]] uint64_t mixRampAvx2(float* buffer, const MixRun& run, RampGains& gains) {
+    const int16_t* const data = run.data;
+    const uint64_t delta = run.delta;
+    const int32_t frames = run.frames;
     __m128 gain = _mm_setr_ps(gains.left, gains.right, 0.0f, 0.0f);
     const __m128 step = _mm_setr_ps(gains.stepLeft, gains.stepRight, 0.0f, 0.0f);
-    __m256i positions = firstFourPositions(run);
-    const __m256i fourSteps = _mm256_set1_epi64x(static_cast<int64_t>(4 * run.delta));
+    uint64_t position = run.position;
+    __m256i positions = fourPositions(position, delta);
+    const __m256i fourSteps = _mm256_set1_epi64x(static_cast<int64_t>(4 * delta));
     int32_t frame = 0;
-    for (; frame + 4 <= run.frames; frame += 4) {
+    for (; frame + 4 <= frames; frame += 4) {
         const __m128 gain1 = _mm_add_ps(gain, step);
         const __m128 gain2 = _mm_add_ps(gain1, step);
         const __m128 gain3 = _mm_add_ps(gain2, step);
-        // (left 0, left 1, right 0, right 1) and (left 2, left 3, right 2, right 3)
-        const __m128 early = _mm_unpacklo_ps(gain, gain1);
-        const __m128 late = _mm_unpacklo_ps(gain2, gain3);
-        addFourFrames(
-            buffer + 2 * frame,
-            interpolateFour(run.data, positions,
-                            run.position + run.delta * static_cast<uint32_t>(frame), run.delta),
-            _mm256_cvtps_pd(_mm_movelh_ps(early, late)),
-            _mm256_cvtps_pd(_mm_movehl_ps(late, early)));
+        addFourFrames(buffer + 2 * frame, interpolateFour(data, position, delta, positions),
+                      _mm256_cvtps_pd(_mm_movelh_ps(gain, gain1)),
+                      _mm256_cvtps_pd(_mm_movelh_ps(gain2, gain3)));
         gain = _mm_add_ps(gain3, step);
+        position += 4 * delta;
         positions = _mm256_add_epi64(positions, fourSteps);
     }
-    gains.left = _mm_cvtss_f32(gain);
-    gains.right = _mm_cvtss_f32(_mm_shuffle_ps(gain, gain, _MM_SHUFFLE(1, 1, 1, 1)));
-    const uint64_t position = run.position + run.delta * static_cast<uint32_t>(frame);
-    if (frame == run.frames) {
-        return position;
+    float left = _mm_cvtss_f32(gain);
+    float right = _mm_cvtss_f32(_mm_shuffle_ps(gain, gain, _MM_SHUFFLE(1, 1, 1, 1)));
+    for (; frame < frames; ++frame) {
+        addFrame(buffer + 2 * frame, interpolateAt(data, position), left, right);
+        left = stepGain(left, gains.stepLeft);
+        right = stepGain(right, gains.stepRight);
+        position += delta;
     }
-    const MixRun tail{run.data, position, run.delta, run.frames - frame};
-    return mixRampReference(buffer + 2 * frame, tail, gains);
+    gains.left = left;
+    gains.right = right;
+    return position;
 }
 
 // Eight values clamped to the 16-bit range as the reference does, a value that

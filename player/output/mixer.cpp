@@ -1,6 +1,7 @@
 #include "player/output/mixer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -13,6 +14,23 @@ namespace {
 
 // Current gains are kept as gain x 255 x 256.
 constexpr double gainScale = 255.0 * 256.0;
+
+// target / 255, narrowed, for every target of the usual range: a settled
+// voice's gain without a division on every request.
+constexpr int32_t tabledTargets = 256;
+constexpr std::array<float, tabledTargets> steadyGains = [] {
+    std::array<float, tabledTargets> gains{};
+    for (int32_t target = 0; target < tabledTargets; ++target) {
+        gains[target] = static_cast<float>(static_cast<double>(target) / 255.0);
+    }
+    return gains;
+}();
+
+float steadyGain(int32_t target) {
+    return target >= 0 && target < tabledTargets
+               ? steadyGains[target]
+               : static_cast<float>(static_cast<double>(target) / 255.0);
+}
 
 uint64_t fixedPoint(int32_t whole, uint32_t fraction) {
     return (uint64_t{static_cast<uint32_t>(whole)} << 32) | fraction;
@@ -39,47 +57,95 @@ int32_t settledGain(int32_t target) {
     return static_cast<int32_t>(static_cast<uint32_t>(target) << 8);
 }
 
-// Whether every frame of a run of `frames` reads inside the sample's values:
-// index -1 (the spare value before the data) up to length + 7.
-bool runStaysInData(const Sample& sample, uint64_t position, uint64_t step, bool backward,
-                    int32_t frames) {
-    if (sample.data == nullptr) {
-        return false;
-    }
-    const int64_t lowest = -(int64_t{1} << 32);
-    const uint64_t lastIndex = uint64_t{sample.length} + 6;
-    const int64_t highest = lastIndex >= (uint64_t{1} << 31)
-                                ? std::numeric_limits<int64_t>::max()
-                                : static_cast<int64_t>((lastIndex << 32) | 0xFFFFFFFFu);
-    const auto first = static_cast<int64_t>(position);
-    if (first < lowest || first > highest) {
-        return false;
-    }
-    const uint64_t room =
-        backward ? static_cast<uint64_t>(first - lowest) : static_cast<uint64_t>(highest - first);
-    // The last frame's distance from the first, (frames - 1) x step, fits the
-    // room; a product beyond 64 bits does not.
-    uint64_t reach = 0;
-    return !__builtin_mul_overflow(static_cast<uint64_t>(frames - 1), step, &reach) &&
-           reach <= room;
-}
-
-// Whether a voice at `distance` from its boundary, moving by `step`, is still
-// short of it after `frames` frames as framesToBoundary counts them; a cheap
-// multiplication answers the usual case without a division.
-bool boundaryBeyond(uint64_t distance, uint64_t step, int32_t frames) {
-    const uint64_t coarseStep = step >> 8;
-    uint64_t reach = 0;
-    return coarseStep != 0 &&
-           !__builtin_mul_overflow(static_cast<uint64_t>(frames), coarseStep, &reach) &&
-           (distance >> 8) > reach;
-}
-
 struct LoopBounds {
     uint32_t start;
     uint32_t end;
     uint32_t length;
 };
+
+// What stays the same while one voice fills one request.
+struct VoiceWalk {
+    const int16_t* data;
+    LoopBounds loop;
+    uint64_t loopStart;  // 32.32
+    uint64_t loopEnd;
+    uint64_t step;
+    // A loop of no length has nothing to repeat: the voice ends there instead
+    // of wrapping or turning for ever.
+    bool forwardLoop;
+    bool pingPongLoop;
+    // The positions whose reads stay inside the sample's values: index -1
+    // (the spare value before the data) up to length + 7, the last read
+    // being index + 1.
+    int64_t lowest;
+    int64_t highest;
+};
+
+VoiceWalk walkOf(const MixVoice& voice) {
+    const Sample& sample = *voice.sample;
+    const LoopBounds loop{sample.loopStart, sample.loopStart + sample.loopLength,
+                          sample.loopLength};
+    const bool forwardLoop = (sample.loopType & ForwardLoop) != 0 && loop.length != 0;
+    const uint64_t lastIndex = uint64_t{sample.length} + 6;
+    return {sample.data,
+            loop,
+            uint64_t{loop.start} << 32,
+            uint64_t{loop.end} << 32,
+            fixedPoint(voice.stepInt, voice.stepFrac),
+            forwardLoop,
+            !forwardLoop && (sample.loopType & PingPongLoop) != 0 && loop.length != 0,
+            -(int64_t{1} << 32),
+            lastIndex >= (uint64_t{1} << 31)
+                ? std::numeric_limits<int64_t>::max()
+                : static_cast<int64_t>((lastIndex << 32) | 0xFFFFFFFFu)};
+}
+
+// Whether every frame of a run of `frames` reads inside the sample's values.
+bool runStaysInData(const VoiceWalk& walk, uint64_t position, bool backward, int32_t frames) {
+    if (walk.data == nullptr) {
+        return false;
+    }
+    const auto first = static_cast<int64_t>(position);
+    if (first < walk.lowest || first > walk.highest) {
+        return false;
+    }
+    const uint64_t room = backward ? static_cast<uint64_t>(first - walk.lowest)
+                                   : static_cast<uint64_t>(walk.highest - first);
+    // The last frame's distance from the first, (frames - 1) x step, fits the
+    // room; a product beyond 64 bits does not.
+    uint64_t reach = 0;
+    return !__builtin_mul_overflow(static_cast<uint64_t>(frames - 1), walk.step, &reach) &&
+           reach <= room;
+}
+
+// Frames until the voice meets the boundary it is heading for, or the
+// largest count when that lies beyond `frameCount` frames.
+uint64_t framesUntilBoundary(const VoiceWalk& walk, uint64_t position, bool backward,
+                             int32_t frameCount) {
+    const uint64_t distance = backward ? position - walk.loopStart : walk.loopEnd - position;
+    // A voice already beyond its boundary (a negative distance) meets it at
+    // once rather than running on past the sample.
+    if (distance >= (uint64_t{1} << 63)) {
+        return 0;
+    }
+    // The usual case, a boundary beyond the request, needs no division:
+    // framesToBoundary is above frameCount exactly when the coarse distance
+    // is above frameCount coarse steps.
+    const uint64_t coarseStep = walk.step >> 8;
+    uint64_t reach = 0;
+    if (coarseStep != 0 &&
+        !__builtin_mul_overflow(static_cast<uint64_t>(frameCount), coarseStep, &reach) &&
+        (distance >> 8) > reach) {
+        return std::numeric_limits<uint64_t>::max();
+    }
+    const uint64_t frames = framesToBoundary(distance, walk.step);
+    // Short of a forward loop's end by less than 2^-24 of a sample, the 24-bit
+    // count is 0 and the position would neither move nor wrap.
+    if (frames == 0 && walk.forwardLoop && !backward && distance != 0) {
+        return ceilDivide(distance, walk.step);
+    }
+    return frames;
+}
 
 // The position after a ping-pong voice meets the boundary it was heading for:
 // reflected there, P <- 2B - P - 2^-32, then again at the other end as long as
@@ -97,7 +163,9 @@ void reflect(uint64_t& position, bool& backward, const LoopBounds& loop) {
         const uint64_t span = uint64_t{loop.length} << 33;
         const auto offset = static_cast<int64_t>(position - start);
         if (!backward && offset >= 0) {
-            position -= static_cast<uint64_t>(offset) / span * span;
+            if (static_cast<uint64_t>(offset) >= span) {
+                position -= static_cast<uint64_t>(offset) / span * span;
+            }
         } else if (backward && offset < 0) {
             const uint64_t below = uint64_t{0} - static_cast<uint64_t>(offset);
             const uint64_t halfSpan = span / 2;
@@ -118,6 +186,27 @@ void reflect(uint64_t& position, bool& backward, const LoopBounds& loop) {
             return;
         }
     }
+}
+
+// A voice meeting its boundary wraps, turns or ends; false when it ends.
+bool crossBoundary(const VoiceWalk& walk, uint64_t& position, bool& backward, bool& turned) {
+    if (walk.forwardLoop) {
+        const auto whole = static_cast<uint32_t>(position >> 32);
+        if (whole >= walk.loop.end) {
+            // Mostly the position has just passed the end.
+            const uint32_t excess = whole - walk.loop.end;
+            const uint32_t wrapped =
+                walk.loop.start + (excess < walk.loop.length ? excess : excess % walk.loop.length);
+            position = (uint64_t{wrapped} << 32) | (position & 0xFFFFFFFFu);
+        }
+        return true;
+    }
+    if (walk.pingPongLoop) {
+        reflect(position, backward, walk.loop);
+        turned = true;
+        return true;
+    }
+    return false;
 }
 
 // Starts a new ramp unless one is running towards the current targets.
@@ -146,58 +235,56 @@ void setUpRamp(MixVoice& voice) {
     voice.rampFramesLeft = std::max(mixerState.rampLength, 0);
 }
 
+// Where a voice moves through a request while it adds exactly nothing: the
+// chunks and boundaries of mixing, without a kernel. False when it ends.
+bool advanceSilently(const VoiceWalk& walk, uint64_t& position, bool& backward, bool& turned,
+                     int32_t frameCount) {
+    while (frameCount > 0) {
+        const uint64_t boundaryFrames = framesUntilBoundary(walk, position, backward, frameCount);
+        const bool onBoundary = boundaryFrames <= static_cast<uint64_t>(frameCount);
+        const auto frames = onBoundary ? static_cast<int32_t>(boundaryFrames) : frameCount;
+        if (frames > 0) {
+            if (!runStaysInData(walk, position, backward, frames)) {
+                return false;
+            }
+            const uint64_t delta = backward ? uint64_t{0} - walk.step : walk.step;
+            position += delta * static_cast<uint32_t>(frames);
+            frameCount -= frames;
+        }
+        if (onBoundary && !crossBoundary(walk, position, backward, turned)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the voice is settled at zero gain: it adds exactly nothing.
+bool silent(const MixVoice& voice) {
+    return voice.rampFramesLeft == 0 && voice.targetLeft == 0 && voice.targetRight == 0;
+}
+
 // Adds one voice into `frameCount` frames, chunk by chunk: each chunk ends at
 // the loop boundary, at the end of the ramp or at the end of the request.
-void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKernels& kernels) {
-    const Sample& sample = *voice.sample;
-    const LoopBounds loop{sample.loopStart, sample.loopStart + sample.loopLength,
-                          sample.loopLength};
-    const uint64_t loopStart = uint64_t{loop.start} << 32;
-    const uint64_t loopEnd = uint64_t{loop.end} << 32;
-    const uint64_t step = fixedPoint(voice.stepInt, voice.stepFrac);
-    // A loop of no length has nothing to repeat: the voice ends there instead
-    // of wrapping or turning for ever.
-    const bool forwardLoop = (sample.loopType & ForwardLoop) != 0 && loop.length != 0;
-    const bool pingPongLoop =
-        !forwardLoop && (sample.loopType & PingPongLoop) != 0 && loop.length != 0;
-
-    uint64_t position = fixedPoint(voice.positionInt, voice.positionFrac);
-    // Only a ping-pong loop moves a voice backward. Any other sample is played
-    // forward whatever the direction says: a backward voice in a forward loop
-    // would sit at the loop start for ever, since the wrap only acts at the end.
-    bool backward = pingPongLoop && voice.direction == Backward;
-    bool turned = false;
-    bool playing = true;
-    if (voice.rampFramesLeft < 0) {
-        voice.rampFramesLeft = 0;
-    }
-
+// False when the voice ends.
+bool mixChunks(MixVoice& voice, const VoiceWalk& walk, uint64_t& position, bool& backward,
+               bool& turned, float* buffer, int32_t frameCount, const MixKernels& kernels) {
+    // The targets stay as they are for the whole request.
+    const float gainLeft = steadyGain(voice.targetLeft);
+    const float gainRight = steadyGain(voice.targetRight);
     while (frameCount > 0) {
-        const uint64_t distance = backward ? position - loopStart : loopEnd - position;
-        // A voice already beyond its boundary (a negative distance) meets it
-        // at once rather than running on past the sample.
-        uint64_t boundaryFrames = 0;
-        if (distance < (uint64_t{1} << 63)) {
-            if (boundaryBeyond(distance, step, frameCount)) {
-                boundaryFrames = std::numeric_limits<uint64_t>::max();
-            } else {
-                boundaryFrames = framesToBoundary(distance, step);
-                // Short of a forward loop's end by less than 2^-24 of a sample,
-                // the 24-bit count is 0 and the position would neither move nor
-                // wrap.
-                if (boundaryFrames == 0 && forwardLoop && !backward && distance != 0) {
-                    boundaryFrames = ceilDivide(distance, step);
-                }
-            }
+        setUpRamp(voice);
+        if (kernels.skipSilentVoices && silent(voice)) {
+            // At gain 0 every product is +-0.0, which leaves every sum in a
+            // buffer cleared to +0.0 as it is (no sum there is -0.0).
+            return advanceSilently(walk, position, backward, turned, frameCount);
         }
+        const uint64_t boundaryFrames = framesUntilBoundary(walk, position, backward, frameCount);
         int32_t frames = frameCount;
         bool onBoundary = false;
         if (boundaryFrames <= static_cast<uint64_t>(frameCount)) {
             frames = static_cast<int32_t>(boundaryFrames);
             onBoundary = true;
         }
-
-        setUpRamp(voice);
         const bool ramping = voice.rampFramesLeft != 0;
         if (ramping && voice.rampFramesLeft < frames) {
             frames = voice.rampFramesLeft;
@@ -205,13 +292,13 @@ void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKerne
         }
 
         if (frames > 0) {
-            if (!runStaysInData(sample, position, step, backward, frames)) {
+            if (!runStaysInData(walk, position, backward, frames)) {
                 // Only a sample whose loop lies outside its data, or an absurd
                 // step, gets here: the voice ends rather than read elsewhere.
-                playing = false;
-                break;
+                return false;
             }
-            const MixRun run{sample.data, position, backward ? uint64_t{0} - step : step, frames};
+            const MixRun run{walk.data, position, backward ? uint64_t{0} - walk.step : walk.step,
+                             frames};
             if (ramping) {
                 RampGains gains{
                     static_cast<float>(static_cast<double>(voice.currentLeft) / gainScale),
@@ -227,42 +314,32 @@ void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKerne
                     voice.currentLeft = settledGain(voice.targetLeft);
                     voice.currentRight = settledGain(voice.targetRight);
                 }
-            } else if (kernels.skipSilentVoices && voice.targetLeft == 0 &&
-                       voice.targetRight == 0) {
-                // At gain 0 every product is +-0.0, which leaves every sum in
-                // a buffer cleared to +0.0 as it is (no sum there is -0.0).
-                position += run.delta * static_cast<uint32_t>(frames);
             } else {
-                const auto gainLeft =
-                    static_cast<float>(static_cast<double>(voice.targetLeft) / 255.0);
-                const auto gainRight =
-                    static_cast<float>(static_cast<double>(voice.targetRight) / 255.0);
                 position = kernels.steady(buffer, run, gainLeft, gainRight);
             }
             buffer += 2 * static_cast<int64_t>(frames);
             frameCount -= frames;
         }
-
-        if (onBoundary) {
-            if (forwardLoop) {
-                const auto whole = static_cast<uint32_t>(position >> 32);
-                if (whole >= loop.end) {
-                    // Mostly the position has just passed the end.
-                    const uint32_t excess = whole - loop.end;
-                    const uint32_t wrapped =
-                        loop.start + (excess < loop.length ? excess : excess % loop.length);
-                    position = (uint64_t{wrapped} << 32) | (position & 0xFFFFFFFFu);
-                }
-            } else if (pingPongLoop) {
-                reflect(position, backward, loop);
-                turned = true;
-            } else {
-                playing = false;
-                break;
-            }
+        if (onBoundary && !crossBoundary(walk, position, backward, turned)) {
+            return false;
         }
     }
+    return true;
+}
 
+void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKernels& kernels) {
+    const VoiceWalk walk = walkOf(voice);
+    uint64_t position = fixedPoint(voice.positionInt, voice.positionFrac);
+    // Only a ping-pong loop moves a voice backward. Any other sample is played
+    // forward whatever the direction says: a backward voice in a forward loop
+    // would sit at the loop start for ever, since the wrap only acts at the end.
+    bool backward = walk.pingPongLoop && voice.direction == Backward;
+    bool turned = false;
+    if (voice.rampFramesLeft < 0) {
+        voice.rampFramesLeft = 0;
+    }
+    const bool playing =
+        mixChunks(voice, walk, position, backward, turned, buffer, frameCount, kernels);
     if (!playing) {
         voice.sample = nullptr;
         position = 0;
