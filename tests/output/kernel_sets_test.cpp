@@ -1,0 +1,234 @@
+// Every kernel set the processor can run against the scalar reference, which
+// defines the arithmetic: single runs with awkward lengths, positions and
+// gains, the PCM conversion at its edges, and whole songs from the first
+// tick, where a difference in one bit of one frame fails the test.
+#include "player/output/mix_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "player/output/mixer.h"
+#include "player/output/wave_output.h"
+#include "player/song/file_stream.h"
+#include "player/song/player_control.h"
+#include "tests/corpus.h"
+#include "tests/output/voice_fixture.h"
+
+namespace {
+
+std::vector<const MixKernels*> kernelSets() {
+    const auto supported = supportedMixKernels();
+    return {supported.begin(), supported.end()};
+}
+
+std::string kernelName(const ::testing::TestParamInfo<const MixKernels*>& info) {
+    return info.param->name;
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+class KernelSetTest : public ::testing::TestWithParam<const MixKernels*> {};
+
+// Random sample values with the spare value before them and room after.
+std::vector<int16_t> randomValues(std::mt19937& random, size_t count) {
+    std::vector<int16_t> values(count);
+    for (auto& value : values) {
+        value = static_cast<int16_t>(random());
+    }
+    // The extremes make the largest differences between neighbours.
+    values[3] = std::numeric_limits<int16_t>::min();
+    values[4] = std::numeric_limits<int16_t>::max();
+    return values;
+}
+
+// A buffer that already holds other voices' sums, or a cleared one.
+std::vector<float> startingBuffer(std::mt19937& random, int32_t frames, bool cleared) {
+    std::vector<float> buffer(2 * static_cast<size_t>(frames), 0.0f);
+    if (!cleared) {
+        for (auto& value : buffer) {
+            value = static_cast<float>(static_cast<int32_t>(random() % 400001) - 200000) / 3.0f;
+        }
+    }
+    return buffer;
+}
+
+// A run that reads only inside `values`: its data starts at the second value,
+// so that the spare value before the data is there too.
+MixRun randomRun(std::mt19937& random, const std::vector<int16_t>& values, int32_t frames) {
+    const bool backward = random() % 2 == 1;
+    // Steps from a crawl to many values per frame, with random fractions.
+    const uint64_t step = (uint64_t{random() % (random() % 4 == 0 ? 40u : 3u)} << 32) | random();
+    const uint64_t span = step * static_cast<uint64_t>(frames);
+    const uint64_t room = (uint64_t{values.size() - 4} << 32) - span;
+    const uint64_t offset = ((uint64_t{random()} << 32) | random()) % room;
+    return {values.data() + 1, backward ? offset + span : offset,
+            backward ? uint64_t{0} - step : step, frames};
+}
+
+TEST_P(KernelSetTest, SteadyRunsMatchTheReference) {
+    std::mt19937 random(5);
+    const std::vector<int16_t> values = randomValues(random, 80000);
+    for (int trial = 0; trial < 4000; ++trial) {
+        // Every short length, where the vector kernels' leftover frames lie.
+        const auto frames = static_cast<int32_t>(trial < 400 ? 1 + trial % 20 : 1 + random() % 900);
+        const MixRun run = randomRun(random, values, frames);
+        const auto gainLeft = static_cast<float>((random() % 256) / 255.0);
+        const auto gainRight = static_cast<float>((random() % 256) / 255.0);
+        std::vector<float> expected = startingBuffer(random, frames, trial % 3 == 0);
+        std::vector<float> actual = expected;
+        const uint64_t expectedEnd = mixSteadyReference(expected.data(), run, gainLeft, gainRight);
+        const uint64_t actualEnd = GetParam()->steady(actual.data(), run, gainLeft, gainRight);
+        ASSERT_EQ(actualEnd, expectedEnd) << "trial " << trial;
+        ASSERT_TRUE(sameBits(actual, expected)) << "trial " << trial << ", " << frames << " frames";
+    }
+}
+
+TEST_P(KernelSetTest, RampRunsMatchTheReferenceAndEndAtTheSameGains) {
+    std::mt19937 random(6);
+    const std::vector<int16_t> values = randomValues(random, 80000);
+    for (int trial = 0; trial < 4000; ++trial) {
+        const auto frames = static_cast<int32_t>(trial < 400 ? 1 + trial % 20 : 1 + random() % 300);
+        const MixRun run = randomRun(random, values, frames);
+        // Ramps up, down and flat on either side, as the mixer sets them up.
+        const auto from = static_cast<float>((random() % (255 * 256)) / (255.0 * 256.0));
+        const auto to = static_cast<float>((random() % 256) / 255.0);
+        const auto step = static_cast<float>((to - from) / 128.0);
+        RampGains expectedGains{from, to, step, random() % 4 == 0 ? 0.0f : -step};
+        RampGains actualGains = expectedGains;
+        std::vector<float> expected = startingBuffer(random, frames, trial % 3 == 0);
+        std::vector<float> actual = expected;
+        const uint64_t expectedEnd = mixRampReference(expected.data(), run, expectedGains);
+        const uint64_t actualEnd = GetParam()->ramp(actual.data(), run, actualGains);
+        ASSERT_EQ(actualEnd, expectedEnd) << "trial " << trial;
+        ASSERT_TRUE(sameBits(actual, expected)) << "trial " << trial << ", " << frames << " frames";
+        ASSERT_EQ(std::memcmp(&actualGains, &expectedGains, sizeof(RampGains)), 0)
+            << "trial " << trial;
+    }
+}
+
+TEST_P(KernelSetTest, PcmConversionMatchesTheReferenceAtItsEdges) {
+    const float infinity = std::numeric_limits<float>::infinity();
+    std::vector<float> values{0.0f,      -0.0f,     0.5f,      1.5f,      2.5f,       -0.5f,
+                              -1.5f,     -2.5f,     32766.5f,  32767.0f,  32767.5f,   32768.0f,
+                              -32768.0f, -32768.5f, -32769.0f, 1e9f,      -1e9f,      infinity,
+                              -infinity, 1e-40f,    -1e-40f,   12345.49f, -12345.51f, 100.5f,
+                              101.5f,    -32767.5f, 65536.0f,  -65536.5f, 0.49999997f};
+    values.push_back(std::numeric_limits<float>::quiet_NaN());
+    std::mt19937 random(7);
+    for (int i = 0; i < 100000; ++i) {
+        const auto whole = static_cast<float>(static_cast<int32_t>(random() % 80001) - 40000);
+        // Halves test the ties; the rest of the range tests rounding.
+        values.push_back(i % 2 == 0 ? whole + 0.5f
+                                    : whole + static_cast<float>(random() % 1000) / 1000.0f);
+    }
+    // Every count up to 40 values, so that each leftover length is met.
+    for (size_t count = 1; count <= 40; ++count) {
+        for (size_t first = 0; first + count <= 80; first += count) {
+            std::vector<int16_t> expected(count, 0x5555);
+            std::vector<int16_t> actual = expected;
+            toPcm16Reference(expected.data(), values.data() + first, static_cast<int64_t>(count));
+            GetParam()->toPcm16(actual.data(), values.data() + first, static_cast<int64_t>(count));
+            ASSERT_EQ(actual, expected) << count << " values from " << first;
+        }
+    }
+    std::vector<int16_t> expected(values.size());
+    std::vector<int16_t> actual(values.size());
+    toPcm16Reference(expected.data(), values.data(), static_cast<int64_t>(values.size()));
+    GetParam()->toPcm16(actual.data(), values.data(), static_cast<int64_t>(values.size()));
+    EXPECT_EQ(actual, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Supported, KernelSetTest, ::testing::ValuesIn(kernelSets()), kernelName);
+
+TEST(KernelSelection, TheReferenceComesFirstAndTheFastestSupportedSetIsUsed) {
+    const auto supported = supportedMixKernels();
+    ASSERT_FALSE(supported.empty());
+    EXPECT_EQ(supported.front(), &referenceMixKernels);
+    EXPECT_EQ(&selectedMixKernels(), supported.back());
+#if defined(__x86_64__)
+    EXPECT_EQ(supported[1], &sse2MixKernels);
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    EXPECT_EQ(supported.size(), avx2 ? 3u : 2u);
+#endif
+}
+
+// ---- Whole songs.
+
+constexpr int32_t songRate = 44100;
+constexpr int64_t songFrames = int64_t{10} * songRate;
+
+// The song's first seconds as playback renders them: a tick, then its frames,
+// mixed and converted with the given kernels. Playing changes a song (a finetune effect rewrites
+// its sample's finetune, the global volume slide's memory stays), so each render loads it afresh.
+std::vector<int16_t> renderSong(const std::filesystem::path& path, const MixKernels& kernels) {
+    std::string reason;
+    Song* song = loadSong(path.string().c_str(), nullptr, &reason);
+    if (song == nullptr) {
+        ADD_FAILURE() << "cannot load: " << reason;
+        return {};
+    }
+    resetMixer(songRate);
+    rewindSong(song);
+    std::vector<int16_t> pcm;
+    pcm.reserve(2 * static_cast<size_t>(songFrames) + 2 * 8192);
+    std::vector<float> mixed;
+    while (static_cast<int64_t>(pcm.size()) < 2 * songFrames) {
+        song->tickFunction(song);
+        const int32_t frames = song->framesPerTick;
+        mixed.assign(2 * static_cast<size_t>(frames), 0.0f);
+        mixVoicesWith(kernels, mixed.data(), frames);
+        const size_t at = pcm.size();
+        pcm.resize(at + mixed.size());
+        kernels.toPcm16(pcm.data() + at, mixed.data(), static_cast<int64_t>(mixed.size()));
+    }
+    resetMixer(songRate);
+    freeSong(song);
+    return pcm;
+}
+
+std::vector<std::filesystem::path> songFiles() {
+    std::vector<std::filesystem::path> files = corpusFiles("songs");
+    const std::vector<std::filesystem::path> effects = corpusFiles("effects");
+    files.insert(files.end(), effects.begin(), effects.end());
+    files.emplace_back(std::filesystem::path(PROJECT_SOURCE_DIR) / "assets" / "song.xm");
+    return files;
+}
+
+TEST(KernelSetSongs, EverySetRendersEverySongToTheSameBitsAsTheReference) {
+    SKIP_WITHOUT_CORPUS("songs");
+    registerFileStream();
+    int64_t comparedSongs = 0;
+    int64_t soundingSongs = 0;
+    for (const auto& path : songFiles()) {
+        SCOPED_TRACE(path.filename().string());
+        const std::vector<int16_t> expected = renderSong(path, referenceMixKernels);
+        soundingSongs +=
+            std::any_of(expected.begin(), expected.end(), [](int16_t value) { return value != 0; });
+        for (const MixKernels* kernels : supportedMixKernels()) {
+            const std::vector<int16_t> actual = renderSong(path, *kernels);
+            ASSERT_EQ(actual.size(), expected.size()) << kernels->name;
+            const auto mismatch =
+                std::mismatch(actual.begin(), actual.end(), expected.begin()).first;
+            EXPECT_EQ(mismatch, actual.end())
+                << kernels->name << " differs first at frame " << (mismatch - actual.begin()) / 2;
+        }
+        ++comparedSongs;
+    }
+    EXPECT_GE(comparedSongs, 2);
+    // A mixer that adds nothing would pass the comparison.
+    EXPECT_GT(soundingSongs, comparedSongs / 2);
+}
+
+}  // namespace
