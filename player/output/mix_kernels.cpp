@@ -4,24 +4,25 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "player/output/mix_frame.h"
 
 namespace {
 
 #if defined(__x86_64__)
-// The answer covers the operating system's support as well: AVX2 counts as
-// present only where the system saves the wide registers.
-bool processorHasAvx2() {
+// The answers cover the operating system's support as well: a set counts as
+// present only where the system saves its registers.
+std::array<const MixKernels*, 2> kernelsForProcessor() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}
-
-std::array<const MixKernels*, 3> kernelsForProcessor() {
-    if (processorHasAvx2()) {
-        return {&referenceMixKernels, &sse2MixKernels, &avx2MixKernels};
+    if (__builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0 &&
+        __builtin_cpu_supports("avx512vl") != 0 && __builtin_cpu_supports("avx2") != 0) {
+        return {&avx2MixKernels, &avx512MixKernels};
     }
-    return {&referenceMixKernels, &sse2MixKernels, nullptr};
+    if (__builtin_cpu_supports("avx2") != 0) {
+        return {&avx2MixKernels, nullptr};
+    }
+    return {nullptr, nullptr};
 }
 #endif
 
@@ -65,8 +66,18 @@ const MixKernels referenceMixKernels{"reference", mixSteadyReference, mixRampRef
 
 std::span<const MixKernels* const> supportedMixKernels() {
 #if defined(__x86_64__)
-    static const std::array<const MixKernels*, 3> kernels = kernelsForProcessor();
-    return {kernels.data(), kernels[2] != nullptr ? kernels.size() : kernels.size() - 1};
+    // The reference, the baseline SSE2 set, then what the processor adds.
+    static const auto kernels = [] {
+        std::array<const MixKernels*, 4> sets{&referenceMixKernels, &sse2MixKernels};
+        size_t count = 2;
+        for (const MixKernels* extra : kernelsForProcessor()) {
+            if (extra != nullptr) {
+                sets[count++] = extra;
+            }
+        }
+        return std::pair{sets, count};
+    }();
+    return {kernels.first.data(), kernels.second};
 #else
     // Elsewhere the reference kernels serve, with the silent voices skipped.
     static const MixKernels scalarMixKernels{"scalar", mixSteadyReference, mixRampReference,

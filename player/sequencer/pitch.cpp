@@ -94,12 +94,31 @@ void updatePanning(const MusicChannel* channel, MixVoice* voice) {
     voice->targetRight = (255 - p) * voice->volume / 255;
 }
 
+// The linear table's frequency for a period offset. The power is the dearest
+// step of a tick and most ticks ask again for the periods of the last one, so
+// recent answers are kept, by the offset's low bits, on each rendering thread.
+int32_t linearFrequency(int64_t units) {
+    struct Answer {
+        bool known;
+        int64_t units;
+        int32_t frequency;
+    };
+    constexpr size_t slots = 256;
+    thread_local std::array<Answer, slots> answers{};
+    Answer& answer = answers[static_cast<size_t>(units) % slots];
+    if (!answer.known || answer.units != units) {
+        answer = {true, units,
+                  truncateToInt32(std::pow(2.0, static_cast<double>(units) * linearUnit) *
+                                  linearBaseFrequency)};
+    }
+    return answer.frequency;
+}
+
 void updateFrequency(const MusicChannel* channel, MixVoice* voice, const Song* song) {
     int32_t frequency;
     if ((song->flags & linearFrequencyTable) != 0) {
-        const int64_t units = int64_t{linearBasePeriod} - channel->period + channel->periodDelta;
-        frequency = truncateToInt32(std::pow(2.0, static_cast<double>(units) * linearUnit) *
-                                    linearBaseFrequency);
+        frequency =
+            linearFrequency(int64_t{linearBasePeriod} - channel->period + channel->periodDelta);
     } else {
         frequency = amigaClock / (channel->period + channel->periodDelta);
     }

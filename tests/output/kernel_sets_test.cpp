@@ -160,7 +160,16 @@ TEST(KernelSelection, TheReferenceComesFirstAndTheFastestSupportedSetIsUsed) {
     EXPECT_EQ(supported[1], &sse2MixKernels);
     __builtin_cpu_init();
     const bool avx2 = __builtin_cpu_supports("avx2") != 0;
-    EXPECT_EQ(supported.size(), avx2 ? 3u : 2u);
+    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") != 0 &&
+                        __builtin_cpu_supports("avx512dq") != 0 &&
+                        __builtin_cpu_supports("avx512vl") != 0;
+    EXPECT_EQ(supported.size(), 2u + (avx2 ? 1u : 0u) + (avx512 ? 1u : 0u));
+    if (avx2) {
+        EXPECT_EQ(supported[2], &avx2MixKernels);
+    }
+    if (avx512) {
+        EXPECT_EQ(supported[3], &avx512MixKernels);
+    }
 #endif
 }
 
