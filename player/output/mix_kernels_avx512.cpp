@@ -23,19 +23,13 @@ inline int32_t valuePairAt(const int16_t* data, uint64_t position) {
     return pair;
 }
 
-// The interpolated values of eight frames, the first at `position`; the
-// indices come from scalars (eight plain reads beat a gather), the fractions
-// from the positions in a vector. first + w x (second - first), with
+// The interpolated values of eight frames from their value pairs and their
+// positions (for the fractions). first + w x (second - first), with
 // w = (f >> 1) x 2^-31, is a multiple of 2^-31 below 2^16 in magnitude: it is
 // formed exactly as the integer first x 2^31 + (f >> 1) x (second - first)
 // and converted once, giving the reference's double.
-[[gnu::target("avx512f,avx512dq,avx512vl,avx2")]] inline __m512d interpolateEight(
-    const int16_t* data, uint64_t position, uint64_t delta, __m512i positions) {
-    const __m256i pairs = _mm256_setr_epi32(
-        valuePairAt(data, position), valuePairAt(data, position + delta),
-        valuePairAt(data, position + 2 * delta), valuePairAt(data, position + 3 * delta),
-        valuePairAt(data, position + 4 * delta), valuePairAt(data, position + 5 * delta),
-        valuePairAt(data, position + 6 * delta), valuePairAt(data, position + 7 * delta));
+[[gnu::target("avx512f,avx512dq,avx512vl,avx2")]] inline __m512d interpolatedPairs(
+    __m256i pairs, __m512i positions) {
     const __m512i firsts = _mm512_cvtepi16_epi64(_mm256_cvtepi32_epi16(pairs));
     const __m512i seconds = _mm512_cvtepi32_epi64(_mm256_srai_epi32(pairs, 16));
     const __m512i halfFractions = _mm512_srli_epi64(_mm512_slli_epi64(positions, 32), 33);
@@ -43,6 +37,18 @@ inline int32_t valuePairAt(const int16_t* data, uint64_t position) {
         _mm512_add_epi64(_mm512_slli_epi64(firsts, 31),
                          _mm512_mul_epi32(halfFractions, _mm512_sub_epi64(seconds, firsts)));
     return _mm512_mul_pd(_mm512_cvtepi64_pd(scaled), _mm512_set1_pd(fractionScale));
+}
+
+// Eight frames, the first at `position`: the pairs are read one by one (eight
+// plain reads beat a gather).
+[[gnu::target("avx512f,avx512dq,avx512vl,avx2")]] inline __m512d interpolateEight(
+    const int16_t* data, uint64_t position, uint64_t delta, __m512i positions) {
+    const __m256i pairs = _mm256_setr_epi32(
+        valuePairAt(data, position), valuePairAt(data, position + delta),
+        valuePairAt(data, position + 2 * delta), valuePairAt(data, position + 3 * delta),
+        valuePairAt(data, position + 4 * delta), valuePairAt(data, position + 5 * delta),
+        valuePairAt(data, position + 6 * delta), valuePairAt(data, position + 7 * delta));
+    return interpolatedPairs(pairs, positions);
 }
 
 // Adds four frames' values times their gains in the frames' own order:
@@ -53,6 +59,18 @@ inline int32_t valuePairAt(const int16_t* data, uint64_t position) {
     const __m512d sums =
         _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(frames)), _mm512_mul_pd(values, gains));
     _mm256_storeu_ps(frames, _mm512_cvtpd_ps(sums));
+}
+
+// The same for the first `count` floats of the four frames only; the others
+// are neither read nor written.
+[[gnu::target("avx512f,avx512dq,avx512vl,avx2")]] inline void addFramesMasked(float* frames,
+                                                                              __m512d values,
+                                                                              __m512d gains,
+                                                                              int32_t count) {
+    const auto mask = static_cast<__mmask8>((1u << count) - 1);
+    const __m512d sums = _mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(mask, frames)),
+                                       _mm512_mul_pd(values, gains));
+    _mm256_mask_storeu_ps(frames, mask, _mm512_cvtpd_ps(sums));
 }
 
 [[gnu::target("avx512f,avx512dq,avx512vl,avx2")]] uint64_t mixSteadyAvx512(float* buffer,
@@ -82,9 +100,27 @@ inline int32_t valuePairAt(const int16_t* data, uint64_t position) {
         addFourFrames(buffer + 2 * frame + 8, _mm512_permutexvar_pd(late, values), gains);
         positions = _mm512_add_epi64(positions, eightSteps);
     }
-    for (; frame < frames; ++frame) {
-        addFrame(buffer + 2 * frame, interpolateAt(data, position), gainLeft, gainRight);
-        position += delta;
+    // The last one to seven frames in one more step: the lanes beyond the run
+    // repeat its last frame's position, so that they read only what the run
+    // reads, and their frames are left alone.
+    const int32_t left = frames - frame;
+    if (left > 0) {
+        alignas(64) uint64_t lanes[8];
+        for (int32_t lane = 0; lane < 8; ++lane) {
+            lanes[lane] = position + static_cast<uint64_t>(lane < left ? lane : left - 1) * delta;
+        }
+        const __m512i tail = _mm512_load_si512(lanes);
+        const __m256i pairs = _mm256_setr_epi32(
+            valuePairAt(data, lanes[0]), valuePairAt(data, lanes[1]), valuePairAt(data, lanes[2]),
+            valuePairAt(data, lanes[3]), valuePairAt(data, lanes[4]), valuePairAt(data, lanes[5]),
+            valuePairAt(data, lanes[6]), valuePairAt(data, lanes[7]));
+        const __m512d values = interpolatedPairs(pairs, tail);
+        float* const at = buffer + 2 * frame;
+        addFramesMasked(at, _mm512_permutexvar_pd(early, values), gains, 2 * (left < 4 ? left : 4));
+        if (left > 4) {
+            addFramesMasked(at + 8, _mm512_permutexvar_pd(late, values), gains, 2 * (left - 4));
+        }
+        position += static_cast<uint64_t>(left) * delta;
     }
     return position;
 }
