@@ -20,6 +20,7 @@
 #include "player/sequencer/channel.h"
 #include "player/song/file_stream.h"
 #include "player/song/player_control.h"
+#include "tests/output/test_ring.h"
 
 namespace {
 
@@ -152,37 +153,6 @@ void registerConversionBenchmarks() {
     }
 }
 
-// A ring of 100 blocks owned by the benchmark, installed in outputDevice.
-class BenchRing {
-  public:
-    BenchRing()
-        : mix(2 * static_cast<size_t>(ringSizesForRate(rate).ringFrames)),
-          pcm(mix.size()),
-          positions(static_cast<size_t>(ringSizesForRate(rate).ringFrames / blockFrames)) {
-        outputDevice.blockFrames = blockFrames;
-        outputDevice.ringFrames = ringSizesForRate(rate).ringFrames;
-        outputDevice.mixBuffer = mix.data();
-        outputDevice.pcmBuffer = pcm.data();
-        outputDevice.blockPositions = positions.data();
-        outputDevice.nextBlock = 0;
-    }
-    BenchRing(const BenchRing&) = delete;
-    BenchRing& operator=(const BenchRing&) = delete;
-    ~BenchRing() {
-        outputDevice.mixBuffer = nullptr;
-        outputDevice.pcmBuffer = nullptr;
-        outputDevice.blockPositions = nullptr;
-        outputDevice.currentSong = nullptr;
-        outputDevice.blockFrames = 0;
-        outputDevice.ringFrames = 0;
-    }
-
-  private:
-    std::vector<float> mix;
-    std::vector<int16_t> pcm;
-    std::vector<BlockPosition> positions;
-};
-
 // Every tick of this song moves the 32 steady voices' targets a little and
 // starts a new note on one of them, as busy music does.
 std::vector<std::unique_ptr<BenchSample>>* tickSamples = nullptr;
@@ -206,13 +176,14 @@ void renderBusyBlocks(benchmark::State& state) {
     Song song{};
     song.tickFunction = busyTick;
     setTempo(&song, 125);
-    BenchRing ring;
+    TestRing ring(rate);
     outputDevice.currentSong = &song;
     for (auto _ : state) {
         renderBlock();
     }
     state.counters["blocks/s"] =
         benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+    outputDevice.currentSong = nullptr;
     tickSamples = nullptr;
     resetMixer(rate);
 }
@@ -232,7 +203,7 @@ void renderCorpusSong(benchmark::State& state, const std::string& path) {
     }
     resetMixer(rate);
     {
-        BenchRing ring;
+        TestRing ring(rate);
         outputDevice.currentSong = song;
         for (auto _ : state) {
             rewindSong(song);
@@ -240,6 +211,7 @@ void renderCorpusSong(benchmark::State& state, const std::string& path) {
                 renderBlock();
             }
         }
+        outputDevice.currentSong = nullptr;
     }
     state.counters["xRealTime"] =
         benchmark::Counter(static_cast<double>(corpusBlocks) * blockFrames / rate,

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-inline std::filesystem::path corpusDirectory() { return std::filesystem::path(CORPUS_DIR); }
+inline std::filesystem::path corpusDirectory() {
+    return std::filesystem::path(CORPUS_DIR);
+}
 
 // The .xm files of one corpus folder ("songs", "effects", "malformed"),
 // sorted by name; empty when the corpus is absent.
@@ -24,9 +26,19 @@ inline std::vector<std::filesystem::path> corpusFiles(const std::string& folder)
     return files;
 }
 
+// Every song and effect file of the corpus, then the demo's own song, which is
+// there even where the corpus is absent.
+inline std::vector<std::filesystem::path> corpusAndDemoSongs() {
+    std::vector<std::filesystem::path> files = corpusFiles("songs");
+    const std::vector<std::filesystem::path> effects = corpusFiles("effects");
+    files.insert(files.end(), effects.begin(), effects.end());
+    files.emplace_back(std::filesystem::path(PROJECT_SOURCE_DIR) / "assets" / "song.xm");
+    return files;
+}
+
 // Use at the start of a test: GTEST_SKIP with a clear reason when absent.
-#define SKIP_WITHOUT_CORPUS(folder)                                                   \
-    if (corpusFiles(folder).empty()) {                                                \
+#define SKIP_WITHOUT_CORPUS(folder)                                                 \
+    if (corpusFiles(folder).empty()) {                                              \
         GTEST_SKIP() << "corpus folder " << (corpusDirectory() / (folder)).string() \
                      << " not found; place the shared corpus beside the project";   \
     }

@@ -7,46 +7,10 @@
 
 #include "player/output/mixer.h"
 #include "player/output/wave_output.h"
+#include "tests/output/test_ring.h"
 #include "tests/output/voice_fixture.h"
 
 namespace {
-
-// A ring of `blockCount` blocks that the test owns, installed in outputDevice.
-class TestRing {
-  public:
-    TestRing(int32_t blockFrames, int32_t blockCount)
-        : mix(2 * static_cast<size_t>(blockFrames) * blockCount, 0.0f),
-          pcm(mix.size(), 0x7777),
-          positions(blockCount) {
-        outputDevice.blockFrames = blockFrames;
-        outputDevice.ringFrames = blockFrames * blockCount;
-        outputDevice.mixBuffer = mix.data();
-        outputDevice.pcmBuffer = pcm.data();
-        outputDevice.blockPositions = positions.data();
-        outputDevice.nextBlock = 0;
-    }
-    TestRing(const TestRing&) = delete;
-    TestRing& operator=(const TestRing&) = delete;
-    ~TestRing() {
-        outputDevice.blockFrames = 0;
-        outputDevice.ringFrames = 0;
-        outputDevice.mixBuffer = nullptr;
-        outputDevice.pcmBuffer = nullptr;
-        outputDevice.blockPositions = nullptr;
-        outputDevice.nextBlock = 0;
-    }
-
-    float left(int32_t block, int32_t frame) const {
-        return mix[2 * (static_cast<size_t>(block) * outputDevice.blockFrames + frame)];
-    }
-    int16_t pcmLeft(int32_t block, int32_t frame) const {
-        return pcm[2 * (static_cast<size_t>(block) * outputDevice.blockFrames + frame)];
-    }
-
-    std::vector<float> mix;
-    std::vector<int16_t> pcm;
-    std::vector<BlockPosition> positions;
-};
 
 // Every tick sets one steady voice to gain (tick number) / 255, so the level
 // of the output tells which tick each frame belongs to.

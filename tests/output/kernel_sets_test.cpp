@@ -207,20 +207,12 @@ std::vector<int16_t> renderSong(const std::filesystem::path& path, const MixKern
     return pcm;
 }
 
-std::vector<std::filesystem::path> songFiles() {
-    std::vector<std::filesystem::path> files = corpusFiles("songs");
-    const std::vector<std::filesystem::path> effects = corpusFiles("effects");
-    files.insert(files.end(), effects.begin(), effects.end());
-    files.emplace_back(std::filesystem::path(PROJECT_SOURCE_DIR) / "assets" / "song.xm");
-    return files;
-}
-
 TEST(KernelSetSongs, EverySetRendersEverySongToTheSameBitsAsTheReference) {
     SKIP_WITHOUT_CORPUS("songs");
     registerFileStream();
     int64_t comparedSongs = 0;
     int64_t soundingSongs = 0;
-    for (const auto& path : songFiles()) {
+    for (const auto& path : corpusAndDemoSongs()) {
         SCOPED_TRACE(path.filename().string());
         const std::vector<int16_t> expected = renderSong(path, referenceMixKernels);
         soundingSongs +=

@@ -23,6 +23,7 @@
 #include "player/song/file_stream.h"
 #include "player/song/player_control.h"
 #include "tests/corpus.h"
+#include "tests/output/test_ring.h"
 #include "tests/output/wave_output_fixture.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -124,48 +125,6 @@ class AllocationWatch {
     }
 };
 
-// The ring that playback renders into, owned by the test.
-class Ring {
-  public:
-    Ring()
-        : sizes_(ringSizesForRate(rate)),
-          mix_(2 * static_cast<size_t>(sizes_.ringFrames)),
-          pcm_(mix_.size()),
-          positions_(static_cast<size_t>(sizes_.ringFrames / sizes_.blockFrames)) {
-        outputDevice.blockFrames = sizes_.blockFrames;
-        outputDevice.ringFrames = sizes_.ringFrames;
-        outputDevice.mixBuffer = mix_.data();
-        outputDevice.pcmBuffer = pcm_.data();
-        outputDevice.blockPositions = positions_.data();
-        outputDevice.nextBlock = 0;
-    }
-    Ring(const Ring&) = delete;
-    Ring& operator=(const Ring&) = delete;
-    ~Ring() {
-        outputDevice.mixBuffer = nullptr;
-        outputDevice.pcmBuffer = nullptr;
-        outputDevice.blockPositions = nullptr;
-        outputDevice.currentSong = nullptr;
-        outputDevice.blockFrames = 0;
-        outputDevice.ringFrames = 0;
-    }
-    int32_t blockFrames() const { return sizes_.blockFrames; }
-
-  private:
-    RingSizes sizes_;
-    std::vector<float> mix_;
-    std::vector<int16_t> pcm_;
-    std::vector<BlockPosition> positions_;
-};
-
-std::vector<std::filesystem::path> songFiles() {
-    std::vector<std::filesystem::path> files = corpusFiles("songs");
-    const std::vector<std::filesystem::path> effects = corpusFiles("effects");
-    files.insert(files.end(), effects.begin(), effects.end());
-    files.emplace_back(std::filesystem::path(PROJECT_SOURCE_DIR) / "assets" / "song.xm");
-    return files;
-}
-
 // Every song, three minutes each: long enough to meet every pattern of the
 // corpus songs, their loops and restarts, and the effects' edge cases.
 TEST(NoAllocation, RenderingBlocksOfEverySongAllocatesNothing) {
@@ -174,21 +133,22 @@ TEST(NoAllocation, RenderingBlocksOfEverySongAllocatesNothing) {
     }
     registerFileStream();
     int32_t songs = 0;
-    for (const auto& path : songFiles()) {
+    for (const auto& path : corpusAndDemoSongs()) {
         std::string reason;
         Song* song = loadSong(path.string().c_str(), nullptr, &reason);
         ASSERT_NE(song, nullptr) << path << ": " << reason;
         {
-            Ring ring;
+            TestRing ring(rate);
             resetMixer(rate);
             rewindSong(song);
             outputDevice.currentSong = song;
-            const int32_t blocks = 180 * rate / ring.blockFrames();
+            const int32_t blocks = 180 * rate / outputDevice.blockFrames;
             AllocationWatch watch(true);
             for (int32_t block = 0; block < blocks; ++block) {
                 renderBlock();
             }
             EXPECT_EQ(watch.stop(), 0) << path.filename();
+            outputDevice.currentSong = nullptr;
         }
         resetMixer(rate);
         freeSong(song);
