@@ -80,6 +80,19 @@ TEST_F(VoiceUpdate, LinearFrequencies) {
     EXPECT_EQ(frequencyOf(4608 + 768, 768), 8363);
 }
 
+// Frequencies are remembered by the low bits of the period offset: periods that
+// share those bits, met in turn, still each get their own frequency.
+TEST_F(VoiceUpdate, LinearFrequenciesOfPeriodsSharingAMemorySlotStayApart) {
+    const int32_t octaveUp = frequencyOf(4608 - 768);
+    EXPECT_EQ(octaveUp, 2 * 8363);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(frequencyOf(4608), 8363);
+        EXPECT_EQ(frequencyOf(4608 + 256 * 3), 8363 / 2);
+        EXPECT_EQ(frequencyOf(4608 - 256 * 3), octaveUp);
+        EXPECT_EQ(frequencyOf(4608 + 4 * 768, 4 * 768), 8363);
+    }
+}
+
 TEST_F(VoiceUpdate, AmigaFrequenciesDivideTheClockAndAddTheDelta) {
     song.flags = 0;
     EXPECT_EQ(frequencyOf(1712), 8362);
