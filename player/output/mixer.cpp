@@ -275,8 +275,9 @@ bool mixChunks(MixVoice& voice, const VoiceWalk& walk, uint64_t& position, bool&
         setUpRamp(voice);
         if (kernels.skipSilentVoices && silent(voice)) {
             // At gain 0 every product is +-0.0, which leaves every sum in a
-            // buffer cleared to +0.0 as it is (no sum there is -0.0).
-            return advanceSilently(walk, position, backward, turned, frameCount);
+            // buffer cleared to +0.0 as it is (no sum there is -0.0). Where
+            // the voice will be heard again its position still matters.
+            return voice.abandoned || advanceSilently(walk, position, backward, turned, frameCount);
         }
         const uint64_t boundaryFrames = framesUntilBoundary(walk, position, backward, frameCount);
         int32_t frames = frameCount;

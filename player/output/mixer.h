@@ -36,6 +36,10 @@ struct MixVoice {
     float rampStepLeft;
     float rampStepRight;
     int32_t rampFramesLeft;
+    // No channel plays this voice any more: a new note moved on to its twin
+    // and left it to ramp down. Once silent it can never sound again, and the
+    // next note's move overwrites it whole, so it no longer moves either.
+    bool abandoned;
 };
 
 constexpr int voiceSlots = 256;

@@ -44,6 +44,8 @@ MixVoice* switchToTwin(MusicChannel* channel, MixVoice* voice) {
     MixVoice& next = mixerState.voices[twin];
     next = *voice;
     next.index = twin;
+    next.abandoned = false;
+    voice->abandoned = true;
     voice->volume = 0;
     voice->volumeCopy = 0;
     voice->targetLeft = 0;

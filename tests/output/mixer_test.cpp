@@ -183,6 +183,27 @@ TEST_F(MixerTest, LoopOfNoLengthEndsTheVoiceAndAVoicePastItsLoopEndWrapsAtOnce) 
     EXPECT_EQ(buffer[2], 4000.0f);
 }
 
+// A voice that no channel plays any more still ramps down audibly; once silent
+// it stays where it is, while a silent voice that may sound again moves on.
+TEST_F(MixerTest, AbandonedVoiceRampsDownThenNoLongerMoves) {
+    TestSample tone(constantValues(100, 10000), ForwardLoop, 0, 100);
+    MixVoice& abandoned = settledVoice(0, tone.sample, 255, 255);
+    abandoned.abandoned = true;
+    abandoned.targetLeft = 0;
+    abandoned.targetRight = 0;
+    MixVoice& waiting = settledVoice(1, tone.sample, 0, 0);
+    const auto rampDown = mix(mixerState.rampLength);
+    EXPECT_GT(rampDown[0], 9000.0f);  // the first ramp frame, at nearly full gain
+    EXPECT_EQ(abandoned.rampFramesLeft, 0);
+    const int32_t rampEnd = abandoned.positionInt;
+    EXPECT_EQ(rampEnd, mixerState.rampLength % 100);
+
+    EXPECT_EQ(mix(250), std::vector<float>(500, 0.0f));
+    EXPECT_EQ(abandoned.positionInt, rampEnd);
+    EXPECT_EQ(abandoned.sample, &tone.sample);
+    EXPECT_EQ(waiting.positionInt, (mixerState.rampLength + 250) % 100);
+}
+
 TEST_F(MixerTest, SampleOfLengthZeroStopsWithoutReadingData) {
     MixVoice& voice = startNote(0, emptySample, 255, 255);
     EXPECT_EQ(mix(16), std::vector<float>(32, 0.0f));

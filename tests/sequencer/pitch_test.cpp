@@ -204,11 +204,16 @@ TEST_F(VoiceUpdate, NewNotesAlternateBetweenTheTwinSlots) {
     EXPECT_EQ(left.targetLeft, 0);
     EXPECT_EQ(left.targetRight, 0);
     EXPECT_EQ(left.currentLeft, 63 * 256);
+    // The slot left behind is marked as no channel's any more; the new one is not.
+    EXPECT_TRUE(left.abandoned);
+    EXPECT_FALSE(mixerState.voices[35].abandoned);
 
     updateVoice(&channel, &sample, &song);
     EXPECT_EQ(channel.voice, &mixerState.voices[3]);
     EXPECT_EQ(mixerState.voices[3].index, 3);
+    EXPECT_FALSE(mixerState.voices[3].abandoned);
     EXPECT_EQ(mixerState.voices[35].volume, 0);
+    EXPECT_TRUE(mixerState.voices[35].abandoned);
 }
 
 TEST_F(VoiceUpdate, StartOffsetAtOrBeyondTheLoopEndStartsAtZero) {
