@@ -13,6 +13,8 @@ void resetChannels(const Song* song) {
     for (int32_t c = 0; c < count; ++c) {
         channelTable[c] = MusicChannel{};
         channelTable[c].voice = &mixerState.voices[c];
+        // A channel's voice is always heard again, whatever it was left as.
+        channelTable[c].voice->abandoned = false;
     }
     processedRow = 0;
 }
