@@ -44,7 +44,8 @@ std::atomic<int64_t> allocations{0};
 thread_local bool onDrivingThread = false;
 bool countDrivingThread = true;
 
-void noteAllocation() {
+// Unused in sanitizer builds, where the allocator below is left out.
+[[maybe_unused]] void noteAllocation() {
     if (counting.load(std::memory_order_relaxed) && (countDrivingThread || !onDrivingThread)) {
         allocations.fetch_add(1, std::memory_order_relaxed);
     }
