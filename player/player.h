@@ -1,29 +1,100 @@
-// The player as a library: everything an application needs to load XM songs
-// and play them through a wave device of its own.
+// The XM player library: load FastTracker 2 XM songs and render them, either
+// pulled frame by frame into the application's own buffers or played through
+// a wave device on a feeder thread of the library's own.
 //
-// Order of use:
-//   setStreamCallbacks (or registerFileStream) and setWaveDevice;
-//   openOutputDevice(rate, 0); loadSong(name, nullptr); playSong(song);
-//   getPlayingOrder / getPlayingRow / getPlayingTimeMs while it plays;
-//   stopSong(song) or freeSong(song), which stops first; closeOutputDevice().
-//
-// All of these calls belong to one application thread. The player renders on
-// a feeder thread of its own, which asks the wave device for its position
-// (bytesPlayed, and through it a render device's sink); every other device
-// call, and every stream callback, comes from the application's calls.
+// A loaded Song is only read while it plays: any number of players may share
+// one, on any threads. Each Player or OutputDevice belongs to one thread at a
+// time. Frames are interleaved stereo, left first.
 #pragma once
 
-// Song records: Song, SongPattern, PatternNote, Instrument, Sample.
-#include "player/song/song.h"
-// The five stream callbacks through which every byte of a song is read.
-#include "player/song/stream.h"
-// Stream callbacks over files on disk, for songs loaded by path.
-#include "player/song/file_stream.h"
-// loadSong, freeSong and the position of the music being heard.
-#include "player/song/player_control.h"
-// The device the output ring plays through, registered by the application.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "player/mixer/output_rate.h"
 #include "player/output/wave_device.h"
-// openOutputDevice, closeOutputDevice, playSong, stopSong.
-#include "player/output/wave_output.h"
-// A device without a sound card that hands each final frame to a sink.
-#include "player/output/render_device.h"
+#include "player/song/stream_callbacks.h"
+
+namespace xmplayer {
+
+struct Song;
+struct Player;
+struct OutputDevice;
+
+// ---- Songs
+
+// Loads the song that `streams` open under `name`; null on failure, with a
+// sentence saying why in `reason` when that is not null.
+Song* loadSong(const StreamCallbacks& streams, const char* name,
+               SampleDataCallback sampleDataCallback, std::string* reason = nullptr);
+// Loads an XM file from disk; null on failure, with the reason.
+Song* loadSongFile(const char* path, std::string* reason = nullptr);
+// The stream callbacks over files on disk that loadSongFile uses.
+StreamCallbacks fileStreamCallbacks();
+// Releases a song that no player or output device plays any more.
+bool freeSong(Song* song);
+
+enum class FrequencyTable { Amiga, Linear };
+
+struct SongSummary {
+    int32_t channels;
+    int32_t songLength;  // entries in the order list
+    int32_t restartPosition;
+    int32_t patterns;
+    int32_t instruments;
+    int32_t speed;  // ticks per row at the start
+    int32_t tempo;  // beats per minute at the start
+    FrequencyTable frequencyTable;
+};
+// What a loaded song holds.
+SongSummary describeSong(const Song& song);
+
+// ---- Pulling frames: the application renders when it wants the frames
+
+// Where the last rendered frame stands in the song.
+struct Position {
+    int32_t order;         // position in the order list
+    int32_t row;           // row of that order's pattern
+    int64_t milliseconds;  // time of the frames rendered since the start
+};
+
+// A player of `song` at `rate`, at the song's start; null for a rate outside
+// the bounds or when memory runs out. The song must outlive the player.
+Player* createPlayer(const Song& song, int32_t rate);
+void destroyPlayer(Player* player);
+// Renders the next frameCount frames as 16-bit values. Never allocates,
+// locks or waits. The song loops for ever.
+void renderFrames(Player& player, int16_t* frames, int32_t frameCount);
+// The same frames as 32-bit floats, full scale 1.0: the mix before its 16-bit
+// conversion, divided by 32768. round-half-even(value x 32768), clamped to
+// -32768..32767, is the 16-bit frame.
+void renderFloatFrames(Player& player, float* frames, int32_t frameCount);
+// The position of the last frame rendered; order 0, row 0, 0 ms before any.
+Position renderedPosition(const Player& player);
+// Back to the song's start, as a new player would be.
+void restartPlayer(Player& player);
+
+// ---- Playing through a wave device: a feeder thread keeps a one-second
+// ring of frames filled ahead of what the device plays.
+
+// An output device with no wave device set; null when memory runs out.
+OutputDevice* createOutputDevice();
+// Closes the device first when it is open.
+void destroyOutputDevice(OutputDevice* output);
+// The device that openOutputDevice opens from now on (copied); null for none.
+void setWaveDevice(OutputDevice& output, const WaveDevice* device);
+// Opens the wave device at `rate`; false when the rate or the device refuses.
+bool openOutputDevice(OutputDevice& output, int32_t rate, int32_t unused);
+// Stops playback, then closes the wave device.
+void closeOutputDevice(OutputDevice& output);
+// Plays `song` from its start, looping for ever; false when nothing is open.
+bool playSong(OutputDevice& output, const Song* song);
+// Stops playback; the device stays open. False for a null song.
+bool stopSong(OutputDevice& output, const Song* song);
+// The order, row and play time of the music being heard, about a second
+// behind what has been rendered; 0 while nothing plays. Safe on any thread.
+int32_t getPlayingOrder(const OutputDevice& output, const Song* song);
+int32_t getPlayingRow(const OutputDevice& output, const Song* song);
+int32_t getPlayingTimeMs(const OutputDevice& output, const Song* song);
+
+}  // namespace xmplayer

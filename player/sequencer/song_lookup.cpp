@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "player/sequencer/sequencer.h"
+
+namespace xmplayer {
+
 int32_t playedChannelCount(const Song* song) {
     return std::clamp<int32_t>(song->channelCount, 0, maxChannels);
 }
@@ -45,7 +49,7 @@ const Instrument* channelInstrument(const Song* song, const MusicChannel* channe
     return &song->instruments[channel->instrumentIndex];
 }
 
-Sample* channelSample(const Instrument* instrument, const MusicChannel* channel) {
+const Sample* channelSample(const Instrument* instrument, const MusicChannel* channel) {
     if (channel->noteIndex >= instrument->noteSamples.size()) {
         return &emptySample;
     }
@@ -55,3 +59,5 @@ Sample* channelSample(const Instrument* instrument, const MusicChannel* channel)
     }
     return instrument->samples[slot];
 }
+
+}  // namespace xmplayer

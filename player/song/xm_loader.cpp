@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "player/sequencer/channel.h"
+namespace xmplayer {
 
 namespace {
 
@@ -379,7 +379,6 @@ bool readXmSong(Song* song, SongStream* stream, std::string* reason) {
     if (std::memcmp(text, identification, identificationLength) != 0) {
         return refuse(reason, "not an XM file (it does not start with \"Extended Module: \")");
     }
-    song->tickFunction = advanceTick;
     song->initialGlobalVolume = 64;
     if (reader.length < minimumFileLength) {
         return refuse(reason, "the file ends inside its header");
@@ -451,3 +450,5 @@ bool readXmSong(Song* song, SongStream* stream, std::string* reason) {
     }
     return true;
 }
+
+}  // namespace xmplayer

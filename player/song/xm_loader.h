@@ -6,6 +6,8 @@
 #include "player/song/song.h"
 #include "player/song/stream.h"
 
+namespace xmplayer {
+
 // Limits of what the loader accepts or keeps. A song beyond them is refused
 // (channels, patterns, rows) or clamped (instruments beyond the 128 that a
 // pattern cell can name are not read).
@@ -24,3 +26,5 @@ bool readXmSong(Song* song, SongStream* stream);
 // The same; on false `reason` (when not null) receives a sentence saying why
 // the file was refused.
 bool readXmSong(Song* song, SongStream* stream, std::string* reason);
+
+}  // namespace xmplayer

@@ -1,11 +1,11 @@
-#include "player/song/player_control.h"
+#include "player/song/song_loading.h"
 
 #include <cstdlib>
-#include <thread>
 
-#include "player/output/wave_output.h"
 #include "player/song/stream.h"
 #include "player/song/xm_loader.h"
+
+namespace xmplayer {
 
 namespace {
 
@@ -46,11 +46,8 @@ void releaseSong(Song* song) {
 
 }  // namespace
 
-Song* loadSong(const char* name, SampleDataCallback sampleDataCallback) {
-    return loadSong(name, sampleDataCallback, nullptr);
-}
-
-Song* loadSong(const char* name, SampleDataCallback sampleDataCallback, std::string* reason) {
+Song* loadSong(const StreamCallbacks& streams, const char* name,
+               SampleDataCallback sampleDataCallback, std::string* reason) {
     auto* song = static_cast<Song*>(std::calloc(1, sizeof(Song)));
     if (song == nullptr) {
         if (reason != nullptr) {
@@ -58,12 +55,12 @@ Song* loadSong(const char* name, SampleDataCallback sampleDataCallback, std::str
         }
         return nullptr;
     }
-    SongStream* stream = streamOpen(name);
+    SongStream* stream = streamOpen(streams, name);
     if (stream == nullptr) {
         std::free(song);
         if (reason != nullptr) {
-            *reason = streamCallbacksRegistered() ? "the song could not be opened"
-                                                  : "no stream callbacks are registered";
+            *reason = streamCallbacksComplete(streams) ? "the song could not be opened"
+                                                       : "the stream callbacks are incomplete";
         }
         return nullptr;
     }
@@ -71,7 +68,6 @@ Song* loadSong(const char* name, SampleDataCallback sampleDataCallback, std::str
     const bool loaded = readXmSong(song, stream, reason);
     streamClose(stream);
     if (!loaded) {
-        // Never played, so released without stopping whatever else plays.
         releaseSong(song);
         return nullptr;
     }
@@ -82,27 +78,8 @@ bool freeSong(Song* song) {
     if (song == nullptr) {
         return false;
     }
-    while (outputDevice.rendering.load()) {
-        std::this_thread::yield();
-    }
-    // Whatever song plays is stopped and silent before anything is released,
-    // so the feeder never reads a released song.
-    stopSong(song);
     releaseSong(song);
     return true;
 }
 
-// The getters report the block being heard, about a ring behind the song's
-// own position; they read the copy that the driver publishes atomically, so
-// they are safe on any thread and give 0 while nothing plays.
-int32_t getPlayingOrder(const Song* song) {
-    return song != nullptr ? outputDevice.audiblePosition.load().orderPos : 0;
-}
-
-int32_t getPlayingRow(const Song* song) {
-    return song != nullptr ? outputDevice.audiblePosition.load().row : 0;
-}
-
-int32_t getPlayingTimeMs(const Song* song) {
-    return song != nullptr ? outputDevice.audiblePosition.load().playTimeMs : 0;
-}
+}  // namespace xmplayer

@@ -9,8 +9,10 @@
 
 #include <cstdint>
 
-#include "player/output/mix_frame.h"
-#include "player/output/mix_kernels.h"
+#include "player/mixer/mix_frame.h"
+#include "player/mixer/mix_kernels.h"
+
+namespace xmplayer {
 
 namespace {
 
@@ -159,5 +161,7 @@ namespace {
 }  // namespace
 
 const MixKernels avx2MixKernels{"avx2", mixSteadyAvx2, mixRampAvx2, toPcm16Avx2, true};
+
+}  // namespace xmplayer
 
 #endif

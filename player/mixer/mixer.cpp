@@ -1,4 +1,4 @@
-#include "player/output/mixer.h"
+#include "player/mixer/mixer.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "player/output/mix_kernels.h"
+#include "player/mixer/mix_kernels.h"
 
-MixerState mixerState{};
+namespace xmplayer {
 
 namespace {
 
@@ -210,7 +210,7 @@ bool crossBoundary(const VoiceWalk& walk, uint64_t& position, bool& backward, bo
 }
 
 // Starts a new ramp unless one is running towards the current targets.
-void setUpRamp(MixVoice& voice) {
+void setUpRamp(MixVoice& voice, const MixerState& mixer) {
     if (voice.rampFramesLeft != 0 && voice.targetLeft == voice.rampTargetLeft &&
         voice.targetRight == voice.rampTargetRight) {
         return;
@@ -227,12 +227,12 @@ void setUpRamp(MixVoice& voice) {
         voice.rampFramesLeft = 0;
         return;
     }
-    const auto reciprocal = static_cast<double>(mixerState.rampReciprocal);
+    const auto reciprocal = static_cast<double>(mixer.rampReciprocal);
     voice.rampStepLeft =
         static_cast<float>(static_cast<double>(differenceLeft) * (1.0 / 255.0) * reciprocal);
     voice.rampStepRight =
         static_cast<float>(static_cast<double>(differenceRight) * (1.0 / 255.0) * reciprocal);
-    voice.rampFramesLeft = std::max(mixerState.rampLength, 0);
+    voice.rampFramesLeft = std::max(mixer.rampLength, 0);
 }
 
 // Where a voice moves through a request while it adds exactly nothing: the
@@ -266,13 +266,14 @@ bool silent(const MixVoice& voice) {
 // Adds one voice into `frameCount` frames, chunk by chunk: each chunk ends at
 // the loop boundary, at the end of the ramp or at the end of the request.
 // False when the voice ends.
-bool mixChunks(MixVoice& voice, const VoiceWalk& walk, uint64_t& position, bool& backward,
-               bool& turned, float* buffer, int32_t frameCount, const MixKernels& kernels) {
+bool mixChunks(const MixerState& mixer, MixVoice& voice, const VoiceWalk& walk, uint64_t& position,
+               bool& backward, bool& turned, float* buffer, int32_t frameCount,
+               const MixKernels& kernels) {
     // The targets stay as they are for the whole request.
     const float gainLeft = steadyGain(voice.targetLeft);
     const float gainRight = steadyGain(voice.targetRight);
     while (frameCount > 0) {
-        setUpRamp(voice);
+        setUpRamp(voice, mixer);
         if (kernels.skipSilentVoices && silent(voice)) {
             // At gain 0 every product is +-0.0, which leaves every sum in a
             // buffer cleared to +0.0 as it is (no sum there is -0.0). Where
@@ -328,7 +329,8 @@ bool mixChunks(MixVoice& voice, const VoiceWalk& walk, uint64_t& position, bool&
     return true;
 }
 
-void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKernels& kernels) {
+void mixVoice(const MixerState& mixer, MixVoice& voice, float* buffer, int32_t frameCount,
+              const MixKernels& kernels) {
     const VoiceWalk walk = walkOf(voice);
     uint64_t position = fixedPoint(voice.positionInt, voice.positionFrac);
     // Only a ping-pong loop moves a voice backward. Any other sample is played
@@ -340,7 +342,7 @@ void mixVoice(MixVoice& voice, float* buffer, int32_t frameCount, const MixKerne
         voice.rampFramesLeft = 0;
     }
     const bool playing =
-        mixChunks(voice, walk, position, backward, turned, buffer, frameCount, kernels);
+        mixChunks(mixer, voice, walk, position, backward, turned, buffer, frameCount, kernels);
     if (!playing) {
         voice.sample = nullptr;
         position = 0;
@@ -368,36 +370,37 @@ uint64_t framesToBoundary(uint64_t distance, uint64_t step) {
     return ceilDivide(distance >> 8, coarseStep);
 }
 
-void resetMixer(int32_t outputRate) {
-    mixerState.outputRate = outputRate;
-    mixerState.frameDuration = outputRate > 0 ? static_cast<float>(1.0 / outputRate) : 0.0f;
+void resetMixer(MixerState& mixer, int32_t outputRate) {
+    mixer.outputRate = outputRate;
+    mixer.frameDuration = outputRate > 0 ? static_cast<float>(1.0 / outputRate) : 0.0f;
     // 64-bit so that no rate overflows; at least one frame so that a ramp
     // always has a finite step (rates below 345 Hz would give 0).
     const int64_t rampLength = int64_t{outputRate} * 128 / 44100;
-    mixerState.rampLength = static_cast<int32_t>(
+    mixer.rampLength = static_cast<int32_t>(
         std::clamp<int64_t>(rampLength, 1, std::numeric_limits<int32_t>::max()));
-    mixerState.rampReciprocal = static_cast<float>(1.0 / mixerState.rampLength);
-    mixerState.voices = {};
+    mixer.rampReciprocal = static_cast<float>(1.0 / mixer.rampLength);
+    mixer.voices = {};
     for (int32_t slot = 0; slot < voiceSlots; ++slot) {
-        mixerState.voices[slot].index = slot;
-        mixerState.voices[slot].stepInt = 1;
+        mixer.voices[slot].index = slot;
+        mixer.voices[slot].stepInt = 1;
     }
 }
 
-void mixVoicesWith(const MixKernels& kernels, float* buffer, int32_t frameCount) {
+void mixVoicesWith(MixerState& mixer, const MixKernels& kernels, float* buffer,
+                   int32_t frameCount) {
     if (frameCount < 1 || buffer == nullptr) {
         return;
     }
     for (int32_t slot = 0; slot < mixedVoices; ++slot) {
-        MixVoice& voice = mixerState.voices[slot];
+        MixVoice& voice = mixer.voices[slot];
         if (voice.sample != nullptr) {
-            mixVoice(voice, buffer, frameCount, kernels);
+            mixVoice(mixer, voice, buffer, frameCount, kernels);
         }
     }
 }
 
-void mixVoices(float* buffer, int32_t frameCount) {
-    mixVoicesWith(selectedMixKernels(), buffer, frameCount);
+void mixVoices(MixerState& mixer, float* buffer, int32_t frameCount) {
+    mixVoicesWith(mixer, selectedMixKernels(), buffer, frameCount);
 }
 
 void convertToPcm16(int16_t* destination, const float* source, int32_t frameCount) {
@@ -406,3 +409,5 @@ void convertToPcm16(int16_t* destination, const float* source, int32_t frameCoun
     }
     selectedMixKernels().toPcm16(destination, source, 2 * static_cast<int64_t>(frameCount));
 }
+
+}  // namespace xmplayer

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "player/output/mix_kernels.h"
+#include "player/mixer/mix_kernels.h"
+
+namespace xmplayer {
 
 namespace {
 
@@ -124,5 +126,7 @@ void toPcm16Sse2(int16_t* destination, const float* source, int64_t valueCount) 
 }  // namespace
 
 const MixKernels sse2MixKernels{"sse2", mixSteadySse2, mixRampSse2, toPcm16Sse2, true};
+
+}  // namespace xmplayer
 
 #endif

@@ -11,8 +11,10 @@
 
 #include <cstdint>
 
-#include "player/output/mix_frame.h"
-#include "player/output/mix_kernels.h"
+#include "player/mixer/mix_frame.h"
+#include "player/mixer/mix_kernels.h"
+
+namespace xmplayer {
 
 namespace {
 
@@ -131,5 +133,7 @@ inline int32_t valuePairAt(const int16_t* data, uint64_t position) {
 // formed from it.
 const MixKernels avx512MixKernels{"avx512", mixSteadyAvx512, avx2MixKernels.ramp,
                                   avx2MixKernels.toPcm16, true};
+
+}  // namespace xmplayer
 
 #endif

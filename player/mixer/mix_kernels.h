@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+namespace xmplayer {
+
 struct MixRun {
     const int16_t* data;  // the sample's values; data[-1] is readable
     uint64_t position;    // 32.32 fixed point, integer part read as signed
@@ -50,8 +52,9 @@ std::span<const MixKernels* const> supportedMixKernels();
 // chosen once for the processor the program runs on.
 const MixKernels& selectedMixKernels();
 
+struct MixerState;
 // mixVoices with a chosen kernel set.
-void mixVoicesWith(const MixKernels& kernels, float* buffer, int32_t frameCount);
+void mixVoicesWith(MixerState& mixer, const MixKernels& kernels, float* buffer, int32_t frameCount);
 
 // The reference kernels, for the vector kernels' odd frames at a run's end.
 uint64_t mixSteadyReference(float* buffer, const MixRun& run, float gainLeft, float gainRight);
@@ -65,3 +68,5 @@ extern const MixKernels sse2MixKernels;
 extern const MixKernels avx2MixKernels;
 extern const MixKernels avx512MixKernels;
 #endif
+
+}  // namespace xmplayer

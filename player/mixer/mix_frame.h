@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace xmplayer {
+
 // w = (f >> 1) x 2^-31: the fraction without its lowest bit, which keeps it
 // within a signed 32-bit conversion.
 inline constexpr double fractionScale = 0x1p-31;
@@ -33,3 +35,5 @@ inline void addFrame(float* frame, double value, float gainLeft, float gainRight
 inline float stepGain(float gain, float step) {
     return static_cast<float>(static_cast<double>(gain) + static_cast<double>(step));
 }
+
+}  // namespace xmplayer

@@ -1,4 +1,4 @@
-#include "player/output/mix_kernels.h"
+#include "player/mixer/mix_kernels.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <utility>
 
-#include "player/output/mix_frame.h"
+#include "player/mixer/mix_frame.h"
+
+namespace xmplayer {
 
 namespace {
 
@@ -91,3 +93,5 @@ const MixKernels& selectedMixKernels() {
     static const MixKernels& selected = *supportedMixKernels().back();
     return selected;
 }
+
+}  // namespace xmplayer

@@ -8,6 +8,8 @@
 
 #include "player/song/song.h"
 
+namespace xmplayer {
+
 enum VoiceDirection : int32_t {
     Forward = 1,
     Backward = 2,
@@ -54,15 +56,16 @@ struct MixerState {
     std::array<MixVoice, voiceSlots> voices;
 };
 
-extern MixerState mixerState;
-
 // Sets the rate-derived fields and clears the voice table (every slot idle,
 // its own index, a step of 1.0).
-void resetMixer(int32_t outputRate);
+void resetMixer(MixerState& mixer, int32_t outputRate);
 
-void mixVoices(float* buffer, int32_t frameCount);
+// Adds every sounding voice's next frameCount frames into `buffer`.
+void mixVoices(MixerState& mixer, float* buffer, int32_t frameCount);
 // Frames until a voice at 32.32 `distance` from its boundary, moving by `step`
 // per frame, reaches it: both taken with 24 fraction bits, the quotient rounded
 // up. Steps below 2^-24 are counted exactly; a zero step never arrives.
 uint64_t framesToBoundary(uint64_t distance, uint64_t step);
 void convertToPcm16(int16_t* destination, const float* source, int32_t frameCount);
+
+}  // namespace xmplayer

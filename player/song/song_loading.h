@@ -1,0 +1,18 @@
+// Loading a song through stream callbacks, and releasing it.
+#pragma once
+
+#include <string>
+
+#include "player/song/song.h"
+#include "player/song/stream.h"
+
+namespace xmplayer {
+
+// Reads the song that `streams` open under `name`. Null on failure, with a
+// sentence saying why in `reason` when that is not null.
+Song* loadSong(const StreamCallbacks& streams, const char* name,
+               SampleDataCallback sampleDataCallback, std::string* reason);
+// Releases a loaded song; no playback may use it any more. False for null.
+bool freeSong(Song* song);
+
+}  // namespace xmplayer
