@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "player/output/wave_output.h"
+#include "player/player.h"
 
 std::optional<int32_t> parseRate(const std::string& text) {
     if (text.empty()) {
@@ -13,7 +13,8 @@ std::optional<int32_t> parseRate(const std::string& text) {
     errno = 0;
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < minOutputRate || value > maxOutputRate) {
+    if (errno != 0 || *end != '\0' || value < xmplayer::minOutputRate ||
+        value > xmplayer::maxOutputRate) {
         return std::nullopt;
     }
     return static_cast<int32_t>(value);
@@ -30,4 +31,17 @@ std::optional<double> parseSeconds(const std::string& text, double maximum) {
         return std::nullopt;
     }
     return value;
+}
+
+std::optional<int32_t> parseCount(const std::string& text, int32_t maximum) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < 1 || value > maximum) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(value);
 }

@@ -4,10 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "player/song/player_control.h"
-#include "tools/song_file.h"
+#include "player/player.h"
+// The tool shows the loaded records themselves, beyond the public summary.
+#include "player/song/song.h"
+#include "tools/song_title.h"
 
 namespace {
+
+using namespace xmplayer;
 
 constexpr char usage[] =
     "Usage: xm_info FILE.xm...\n"
@@ -78,7 +82,7 @@ void printInstruments(const Song& song) {
 
 bool describe(const std::string& path) {
     std::string reason;
-    Song* song = loadSongFile(path, reason);
+    Song* song = loadSongFile(path.c_str(), &reason);
     if (song == nullptr) {
         std::fprintf(stderr, "xm_info: %s: refused: %s\n", path.c_str(), reason.c_str());
         return false;

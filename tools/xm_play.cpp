@@ -1,11 +1,6 @@
 // xm_play: plays an XM song on the sound card through the player's driver and
 // shows, on one updating line, where the music being heard is.
 
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -15,12 +10,16 @@
 #include <vector>
 
 #include "platform/sdl_audio.h"
-#include "player/output/wave_output.h"
-#include "player/song/player_control.h"
+#include "platform/terminal.h"
+#include "player/player.h"
+// The status line names the pattern that the order list gives.
+#include "player/song/song.h"
 #include "tools/command_line.h"
-#include "tools/song_file.h"
+#include "tools/song_title.h"
 
 namespace {
+
+using namespace xmplayer;
 
 constexpr int32_t defaultRate = 44100;
 constexpr double maxSeconds = 1.0e7;
@@ -100,85 +99,44 @@ bool parseArguments(int argc, char** argv, Options& options, bool& helpShown) {
     return true;
 }
 
-// Keys arrive one by one without echo while playing; the terminal gets its
-// settings back however the player ends.
-class RawTerminal {
-  public:
-    RawTerminal() {
-        if (isatty(STDIN_FILENO) != 1 || tcgetattr(STDIN_FILENO, &saved_) != 0) {
-            return;
-        }
-        termios raw = saved_;
-        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        raw.c_cc[VMIN] = 0;
-        raw.c_cc[VTIME] = 0;
-        active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
-    }
-    ~RawTerminal() {
-        if (active_) {
-            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-        }
-    }
-    RawTerminal(const RawTerminal&) = delete;
-    RawTerminal& operator=(const RawTerminal&) = delete;
-
-  private:
-    termios saved_{};
-    bool active_ = false;
-};
-
 // Waits up to the refresh interval for keys; true once q or a lone Escape
 // (not the start of an arrow key's sequence) has been pressed.
 bool stopKeyPressed(bool& inputOpen) {
-    if (!inputOpen) {
-        poll(nullptr, 0, refreshMilliseconds);
-        return false;
-    }
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    if (poll(&input, 1, refreshMilliseconds) <= 0) {
-        return false;
-    }
-    unsigned char keys[64];
-    const ssize_t count = read(STDIN_FILENO, keys, sizeof keys);
-    if (count <= 0) {
-        // End of input (a pipe or /dev/null): play on until stopped otherwise.
-        inputOpen = count < 0 && errno == EINTR;
-        return false;
-    }
-    if (count == 1 && keys[0] == escapeKey) {
+    const std::string keys = readKeys(refreshMilliseconds, inputOpen);
+    if (keys.size() == 1 && static_cast<unsigned char>(keys[0]) == escapeKey) {
         return true;
     }
-    for (ssize_t i = 0; i < count; ++i) {
-        if (keys[i] == 'q' || keys[i] == 'Q') {
-            return true;
-        }
-    }
-    return false;
+    return keys.find_first_of("qQ") != std::string::npos;
 }
 
-std::string statusText(const Song* song) {
-    const int32_t order = getPlayingOrder(song);
-    const int32_t timeMs = getPlayingTimeMs(song);
+std::string statusText(const OutputDevice& output, const Song* song) {
+    const int32_t order = getPlayingOrder(output, song);
+    const int32_t timeMs = getPlayingTimeMs(output, song);
     char text[96];
     std::snprintf(text, sizeof text, "order %3d/%d  pattern %3d  row %3d  %d:%02d.%d", order,
                   song->songLength, song->orders[static_cast<std::size_t>(order)],
-                  getPlayingRow(song), timeMs / 60000, timeMs / 1000 % 60, timeMs / 100 % 10);
+                  getPlayingRow(output, song), timeMs / 60000, timeMs / 1000 % 60,
+                  timeMs / 100 % 10);
     return text;
 }
 
 int play(const Options& options) {
     std::string reason;
-    Song* song = loadSongFile(options.songPath, reason);
+    Song* song = loadSongFile(options.songPath.c_str(), &reason);
     if (song == nullptr) {
         std::fprintf(stderr, "xm_play: cannot load %s: %s\n", options.songPath.c_str(),
                      reason.c_str());
         return 1;
     }
+    OutputDevice* output = createOutputDevice();
     const WaveDevice device = sdlWaveDevice();
-    setWaveDevice(&device);
-    if (!openOutputDevice(options.rate, 0)) {
+    if (output != nullptr) {
+        setWaveDevice(*output, &device);
+    }
+    if (output == nullptr || !openOutputDevice(*output, options.rate, 0)) {
         std::fprintf(stderr, "xm_play: cannot open the sound device at %d Hz: %s\n", options.rate,
                      sdlAudioError());
+        destroyOutputDevice(output);
         freeSong(song);
         return 1;
     }
@@ -194,27 +152,27 @@ int play(const Options& options) {
                     options.songPath.c_str());
     }
     std::fflush(stdout);
-    if (!playSong(song)) {
+    if (!playSong(*output, song)) {
         std::fputs("xm_play: playback could not start\n", stderr);
+        destroyOutputDevice(output);
         freeSong(song);
-        closeOutputDevice();
         return 1;
     }
 
-    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    const bool terminal = isTerminal(StandardStream::Output);
     const auto start = std::chrono::steady_clock::now();
     auto lastLine = start;
     std::string shown;
     bool inputOpen = true;
     {
-        RawTerminal raw;
+        RawKeyboard keyboard;
         while (interrupted == 0 && !stopKeyPressed(inputOpen)) {
             const auto now = std::chrono::steady_clock::now();
             if (options.seconds &&
                 std::chrono::duration<double>(now - start).count() >= *options.seconds) {
                 break;
             }
-            const std::string status = statusText(song);
+            const std::string status = statusText(*output, song);
             if (terminal && status != shown) {
                 // Padded so that a shorter line wipes out the longer one before.
                 std::printf("\r%-60s", status.c_str());
@@ -230,8 +188,8 @@ int play(const Options& options) {
     if (terminal) {
         std::putchar('\n');
     }
-    freeSong(song);  // stops playback first
-    closeOutputDevice();
+    destroyOutputDevice(output);  // stops playback and closes the device
+    freeSong(song);
     return 0;
 }
 

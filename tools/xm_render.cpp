@@ -1,10 +1,9 @@
-// xm_render: renders an XM song through the player's own playback path to a
-// WAV file, or as raw PCM to standard output, as fast as the machine allows.
-// The frames are exactly those a sound card would play from the start.
+// xm_render: renders XM songs through the player to WAV files, or one song as
+// raw PCM to standard output, as fast as the machine allows. Several songs
+// are rendered at once, a player per song, on as many threads as asked.
 
-#include <unistd.h>
-
-#include <array>
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <chrono>
@@ -13,14 +12,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "player/output/render_device.h"
-#include "player/output/wave_output.h"
-#include "player/song/player_control.h"
+#include "platform/terminal.h"
+#include "player/player.h"
 #include "tools/command_line.h"
-#include "tools/song_file.h"
 
 namespace {
 
@@ -31,31 +30,42 @@ constexpr uint32_t bytesPerFrame = 4;
 // A WAV file counts its bytes in 32 bits; raw output has no such bound.
 constexpr uint64_t maxWavFrames = (UINT32_MAX - (wavHeaderBytes - 8)) / bytesPerFrame;
 constexpr double maxRawSeconds = 1.0e7;
+constexpr int32_t pieceFrames = 4096;
+constexpr int32_t maxJobs = 256;
 constexpr auto progressDelay = std::chrono::milliseconds(500);
 
 void printUsage(std::FILE* to) {
     std::fputs(
-        "Usage: xm_render SONG.xm [-o OUT.wav | -] [--rate HZ] [--seconds S]\n"
+        "Usage: xm_render SONG.xm... [-o OUT.wav | -o DIR/ | -] [--rate HZ] [--seconds S]\n"
+        "                 [--jobs N]\n"
         "\n"
-        "Renders an XM song through the player to a 16-bit stereo WAV file, or\n"
-        "with \"-\" as raw signed 16-bit little-endian stereo PCM (left first) to\n"
-        "standard output. The output is what a sound card would play from the\n"
+        "Renders XM songs through the player to 16-bit stereo WAV files, or one\n"
+        "song with \"-\" as raw signed 16-bit little-endian stereo PCM (left first)\n"
+        "to standard output. The output is what a sound card would play from the\n"
         "song's start, the same on every run.\n"
         "\n"
         "  -o OUT.wav     the WAV file to write (default: SONG.wav in the current\n"
         "                 directory); \"-o -\" or \"-\" writes raw PCM to stdout\n"
+        "  -o DIR/        with several songs: the folder for their WAV files\n"
+        "                 (default: the current directory), created if missing\n"
         "  --rate HZ      frames per second, 1000 to 384000 (default 44100)\n"
         "  --seconds S    length in seconds, fractions allowed (default 60)\n"
+        "  --jobs N       songs rendered at once (default: the number of cores)\n"
         "  -h, --help     show this help\n",
         to);
 }
 
 struct Options {
-    std::string songPath;
-    std::string outputPath;  // "-" for standard output
+    std::vector<std::string> songPaths;
+    std::string outputPath;  // "-" for standard output; a folder for several songs
     int32_t rate = defaultRate;
     double seconds = defaultSeconds;
+    int32_t jobs = 0;
 };
+
+int32_t defaultJobs() {
+    return static_cast<int32_t>(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 64));
+}
 
 // Returns false after printing what is wrong.
 bool parseArguments(int argc, char** argv, Options& options, bool& helpShown) {
@@ -63,6 +73,7 @@ bool parseArguments(int argc, char** argv, Options& options, bool& helpShown) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string rateText;
     std::string secondsText;
+    std::string jobsText;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         const bool hasValue = i + 1 < arguments.size();
@@ -70,28 +81,27 @@ bool parseArguments(int argc, char** argv, Options& options, bool& helpShown) {
             printUsage(stdout);
             helpShown = true;
             return true;
-        } else if (argument == "-o" || argument == "--rate" || argument == "--seconds") {
+        } else if (argument == "-o" || argument == "--rate" || argument == "--seconds" ||
+                   argument == "--jobs") {
             if (!hasValue) {
                 std::fprintf(stderr, "xm_render: %s needs a value\n", argument.c_str());
                 return false;
             }
             const std::string& value = arguments[++i];
-            (argument == "-o"       ? options.outputPath
-             : argument == "--rate" ? rateText
-                                    : secondsText) = value;
+            (argument == "-o"          ? options.outputPath
+             : argument == "--rate"    ? rateText
+             : argument == "--seconds" ? secondsText
+                                       : jobsText) = value;
         } else if (argument == "-") {
             options.outputPath = argument;
         } else if (argument.size() > 1 && argument[0] == '-') {
             std::fprintf(stderr, "xm_render: unknown option %s\n", argument.c_str());
             return false;
-        } else if (options.songPath.empty()) {
-            options.songPath = argument;
         } else {
-            std::fprintf(stderr, "xm_render: more than one song given (%s)\n", argument.c_str());
-            return false;
+            options.songPaths.push_back(argument);
         }
     }
-    if (options.songPath.empty()) {
+    if (options.songPaths.empty()) {
         std::fputs("xm_render: no song given\n", stderr);
         return false;
     }
@@ -99,16 +109,26 @@ bool parseArguments(int argc, char** argv, Options& options, bool& helpShown) {
         const auto rate = parseRate(rateText);
         if (!rate) {
             std::fprintf(stderr, "xm_render: --rate %s is not a rate from %d to %d\n",
-                         rateText.c_str(), minOutputRate, maxOutputRate);
+                         rateText.c_str(), xmplayer::minOutputRate, xmplayer::maxOutputRate);
             return false;
         }
         options.rate = *rate;
     }
-    if (options.outputPath.empty()) {
-        options.outputPath =
-            std::filesystem::path(options.songPath).filename().replace_extension(".wav").string();
+    options.jobs = defaultJobs();
+    if (!jobsText.empty()) {
+        const auto jobs = parseCount(jobsText, maxJobs);
+        if (!jobs) {
+            std::fprintf(stderr, "xm_render: --jobs %s is not a count from 1 to %d\n",
+                         jobsText.c_str(), maxJobs);
+            return false;
+        }
+        options.jobs = *jobs;
     }
     const bool raw = options.outputPath == "-";
+    if (raw && options.songPaths.size() > 1) {
+        std::fputs("xm_render: raw PCM to standard output takes one song\n", stderr);
+        return false;
+    }
     const double maxSeconds =
         raw ? maxRawSeconds : static_cast<double>(maxWavFrames) / options.rate;
     if (!secondsText.empty()) {
@@ -151,28 +171,45 @@ std::vector<unsigned char> wavHeader(int32_t rate, uint64_t frames) {
     return header;
 }
 
-class ProgressLine {
-  public:
-    ProgressLine(double totalSeconds, int32_t rate)
-        : totalSeconds_(totalSeconds), rate_(rate), terminal_(isatty(STDERR_FILENO) == 1) {}
+// One song of the batch: where it goes and how it went.
+struct Job {
+    std::string songPath;
+    std::string outputPath;  // "-" for standard output
+    std::string message;     // the line to print when it is done
+    bool failed = false;
+};
 
-    void update(uint64_t frames) {
+// The frames of the whole batch, shown as one bar on standard error.
+class ProgressBar {
+  public:
+    ProgressBar(uint64_t totalFrames, std::size_t totalSongs)
+        : totalFrames_(totalFrames),
+          totalSongs_(totalSongs),
+          terminal_(isTerminal(StandardStream::Error)) {}
+
+    void show(uint64_t frames, std::size_t songsDone) {
         const auto now = std::chrono::steady_clock::now();
         if (now - start_ < progressDelay || now - lastShown_ < interval()) {
             return;
         }
         lastShown_ = now;
         shown_ = true;
-        const double seconds = static_cast<double>(frames) / rate_;
-        std::fprintf(stderr, "%sRendering: %.1f s of %.1f s (%.0f%%)%s", terminal_ ? "\r" : "",
-                     seconds, totalSeconds_, 100.0 * seconds / totalSeconds_,
+        constexpr int width = 30;
+        const double share = static_cast<double>(frames) / static_cast<double>(totalFrames_);
+        const int filled = static_cast<int>(share * width);
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(width, '.');
+        std::fprintf(stderr, "%sRendering [%s] %3.0f%%  %zu of %zu songs done%s",
+                     terminal_ ? "\r" : "", bar.c_str(), 100.0 * share, songsDone, totalSongs_,
                      terminal_ ? "" : "\n");
         std::fflush(stderr);
     }
 
+    // Ends the bar's line so that what follows starts on a line of its own.
     void finish() {
         if (shown_ && terminal_) {
             std::fputc('\n', stderr);
+            shown_ = false;
         }
     }
 
@@ -181,46 +218,132 @@ class ProgressLine {
         return terminal_ ? std::chrono::milliseconds(200) : std::chrono::milliseconds(2000);
     }
 
-    double totalSeconds_;
-    int32_t rate_;
+    uint64_t totalFrames_;
+    std::size_t totalSongs_;
     bool terminal_;
     bool shown_ = false;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastShown_{};
 };
 
-struct Output {
-    std::FILE* file;
-    std::vector<int16_t> swapped;  // only used on big-endian machines
-    int error;                     // errno of the first failed write
-    ProgressLine* progress;
-    uint64_t framesWritten;
-};
-
-bool writeFrames(const int16_t* frames, uint32_t frameCount, void* context) {
-    auto& output = *static_cast<Output*>(context);
-    const std::size_t values = std::size_t{frameCount} * 2;
-    const int16_t* data = frames;
+bool writeValues(std::FILE* file, const int16_t* values, std::size_t count,
+                 std::vector<int16_t>& swapped) {
+    const int16_t* data = values;
     if constexpr (std::endian::native == std::endian::big) {
-        output.swapped.assign(frames, frames + values);
-        for (int16_t& value : output.swapped) {
+        swapped.assign(values, values + count);
+        for (int16_t& value : swapped) {
             const auto bits = static_cast<uint16_t>(value);
             value = static_cast<int16_t>(static_cast<uint16_t>((bits << 8) | (bits >> 8)));
         }
-        data = output.swapped.data();
+        data = swapped.data();
     }
-    if (std::fwrite(data, sizeof(int16_t), values, output.file) != values) {
-        output.error = errno != 0 ? errno : EIO;
-        return false;
+    return std::fwrite(data, sizeof(int16_t), count, file) == count;
+}
+
+struct PlayerRelease {
+    void operator()(xmplayer::Player* player) const { xmplayer::destroyPlayer(player); }
+};
+struct SongRelease {
+    void operator()(xmplayer::Song* song) const { xmplayer::freeSong(song); }
+};
+
+// Renders one song; every frame rendered is counted into `framesDone`.
+void renderJob(Job& job, const Options& options, uint64_t frames,
+               std::atomic<uint64_t>& framesDone) {
+    std::string reason;
+    const std::unique_ptr<xmplayer::Song, SongRelease> song(
+        xmplayer::loadSongFile(job.songPath.c_str(), &reason));
+    if (song == nullptr) {
+        job.failed = true;
+        job.message = "xm_render: cannot load " + job.songPath + ": " + reason;
+        return;
     }
-    output.framesWritten += frameCount;
-    output.progress->update(output.framesWritten);
+    const std::unique_ptr<xmplayer::Player, PlayerRelease> player(
+        xmplayer::createPlayer(*song, options.rate));
+    if (player == nullptr) {
+        job.failed = true;
+        job.message = "xm_render: out of memory for a player of " + job.songPath;
+        return;
+    }
+    const bool raw = job.outputPath == "-";
+    std::FILE* file = raw ? stdout : std::fopen(job.outputPath.c_str(), "wb");
+    if (file == nullptr) {
+        job.failed = true;
+        job.message = "xm_render: cannot create " + job.outputPath + ": " + std::strerror(errno);
+        return;
+    }
+    int error = 0;
+    if (!raw) {
+        const auto header = wavHeader(options.rate, frames);
+        if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) {
+            error = errno != 0 ? errno : EIO;
+        }
+    }
+    std::vector<int16_t> piece(2 * static_cast<std::size_t>(pieceFrames));
+    std::vector<int16_t> swapped;
+    for (uint64_t done = 0; done < frames && error == 0;) {
+        const auto count = static_cast<int32_t>(std::min<uint64_t>(pieceFrames, frames - done));
+        xmplayer::renderFrames(*player, piece.data(), count);
+        if (!writeValues(file, piece.data(), 2 * static_cast<std::size_t>(count), swapped)) {
+            error = errno != 0 ? errno : EIO;
+        }
+        done += static_cast<uint64_t>(count);
+        framesDone.fetch_add(static_cast<uint64_t>(count));
+    }
+    if (error == 0 && std::fflush(file) != 0) {
+        error = errno;
+    }
+    if (!raw && std::fclose(file) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        job.failed = true;
+        job.message = "xm_render: cannot write " +
+                      (raw ? std::string("standard output") : job.outputPath) + ": " +
+                      std::strerror(error);
+        if (!raw) {
+            std::remove(job.outputPath.c_str());
+        }
+        return;
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "Rendered %.3f s (%llu frames at %d Hz) of ",
+                  static_cast<double>(frames) / options.rate,
+                  static_cast<unsigned long long>(frames), options.rate);
+    job.message = text + job.songPath + " to " + (raw ? "standard output" : job.outputPath);
+}
+
+// Where each song goes: the -o path for one song, else a WAV named after the
+// song in the -o folder (or the current directory).
+bool planJobs(const Options& options, std::vector<Job>& jobs) {
+    const bool batch = options.songPaths.size() > 1 ||
+                       (!options.outputPath.empty() && options.outputPath.back() == '/');
+    std::filesystem::path folder;
+    if (batch && !options.outputPath.empty()) {
+        folder = options.outputPath;
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error || !std::filesystem::is_directory(folder)) {
+            std::fprintf(stderr, "xm_render: cannot create the folder %s: %s\n",
+                         options.outputPath.c_str(),
+                         error ? error.message().c_str() : "a file of that name is in the way");
+            return false;
+        }
+    }
+    for (const std::string& songPath : options.songPaths) {
+        const std::string named =
+            std::filesystem::path(songPath).filename().replace_extension(".wav").string();
+        std::string output = options.outputPath;
+        if (batch || output.empty()) {
+            output = (folder / named).string();
+        }
+        jobs.push_back({songPath, output, {}, false});
+    }
     return true;
 }
 
 int render(const Options& options) {
-    const bool raw = options.outputPath == "-";
-    if (raw && isatty(STDOUT_FILENO) == 1) {
+    if (options.outputPath == "-" && isTerminal(StandardStream::Output)) {
         std::fputs("xm_render: not writing raw PCM to a terminal; redirect standard output\n",
                    stderr);
         return 1;
@@ -231,72 +354,52 @@ int render(const Options& options) {
         std::fputs("xm_render: --seconds is shorter than one frame\n", stderr);
         return 1;
     }
-
-    RenderTarget target;
-    const WaveDevice device = renderWaveDevice(&target);
-    setWaveDevice(&device);
-    std::string reason;
-    Song* song = loadSongFile(options.songPath, reason);
-    if (song == nullptr) {
-        std::fprintf(stderr, "xm_render: cannot load %s: %s\n", options.songPath.c_str(),
-                     reason.c_str());
-        return 1;
-    }
-    if (!openOutputDevice(options.rate, 0)) {
-        std::fprintf(stderr, "xm_render: cannot open the renderer at %d Hz\n", options.rate);
-        freeSong(song);
+    std::vector<Job> jobs;
+    if (!planJobs(options, jobs)) {
         return 1;
     }
 
-    ProgressLine progress(options.seconds, options.rate);
-    Output output{raw ? stdout : std::fopen(options.outputPath.c_str(), "wb"), {}, 0, &progress, 0};
-    if (output.file == nullptr) {
-        std::fprintf(stderr, "xm_render: cannot create %s: %s\n", options.outputPath.c_str(),
-                     std::strerror(errno));
-        freeSong(song);
-        closeOutputDevice();
-        return 1;
-    }
-    if (!raw) {
-        const auto header = wavHeader(options.rate, frames);
-        if (std::fwrite(header.data(), 1, header.size(), output.file) != header.size()) {
-            output.error = errno != 0 ? errno : EIO;
+    std::atomic<std::size_t> nextJob{0};
+    std::atomic<std::size_t> jobsDone{0};
+    std::atomic<uint64_t> framesDone{0};
+    ProgressBar progress(frames * jobs.size(), jobs.size());
+    const auto work = [&] {
+        for (std::size_t index = nextJob++; index < jobs.size(); index = nextJob++) {
+            renderJob(jobs[index], options, frames, framesDone);
+            ++jobsDone;
         }
+    };
+    const auto threadCount = static_cast<std::size_t>(
+        std::min<int64_t>(options.jobs, static_cast<int64_t>(jobs.size())));
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < threadCount; ++t) {
+        threads.emplace_back(work);
     }
-
-    target.sink = writeFrames;
-    target.sinkContext = &output;
-    target.frameLimit = frames;
-    bool played = output.error == 0 && playSong(song);
-    // The sink shows the progress on the feeder thread; this one only waits
-    // to be told that the last frame is out.
-    while (played && !target.finished.load()) {
-        target.finished.wait(false);
+    // This thread renders too, and shows the bar from a thread of its own.
+    std::atomic<bool> finished{false};
+    std::thread reporter([&] {
+        while (!finished.load()) {
+            progress.show(framesDone.load(), jobsDone.load());
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    work();
+    for (std::thread& thread : threads) {
+        thread.join();
     }
+    finished.store(true);
+    reporter.join();
     progress.finish();
-    freeSong(song);  // stops playback first
-    closeOutputDevice();
 
-    if (played && output.error == 0 && std::fflush(output.file) != 0) {
-        output.error = errno;
+    int failures = 0;
+    for (const Job& job : jobs) {
+        std::fprintf(stderr, "%s\n", job.message.c_str());
+        failures += job.failed ? 1 : 0;
     }
-    if (!raw && std::fclose(output.file) != 0 && output.error == 0) {
-        output.error = errno;
+    if (jobs.size() > 1) {
+        std::fprintf(stderr, "%zu of %zu songs rendered\n", jobs.size() - failures, jobs.size());
     }
-    if (!played || output.error != 0) {
-        std::fprintf(stderr, "xm_render: cannot write %s: %s\n",
-                     raw ? "standard output" : options.outputPath.c_str(),
-                     output.error != 0 ? std::strerror(output.error) : "playback did not start");
-        if (!raw) {
-            std::remove(options.outputPath.c_str());
-        }
-        return 1;
-    }
-    std::fprintf(stderr, "Rendered %.3f s (%llu frames at %d Hz) of %s to %s\n",
-                 static_cast<double>(frames) / options.rate,
-                 static_cast<unsigned long long>(frames), options.rate, options.songPath.c_str(),
-                 raw ? "standard output" : options.outputPath.c_str());
-    return 0;
+    return failures == 0 ? 0 : 1;
 }
 
 }  // namespace

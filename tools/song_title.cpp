@@ -1,12 +1,7 @@
-#include "tools/song_file.h"
+#include "tools/song_title.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-
-#include "player/song/file_stream.h"
-#include "player/song/player_control.h"
 
 namespace {
 
@@ -14,24 +9,6 @@ constexpr std::size_t titleOffset = 17;
 constexpr std::size_t titleLength = 20;
 
 }  // namespace
-
-Song* loadSongFile(const std::string& path, std::string& reason) {
-    // The stream layer only says that a file could not be opened; the system
-    // knows why.
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe == nullptr) {
-        reason = std::strerror(errno);
-        return nullptr;
-    }
-    std::fclose(probe);
-    registerFileStream();
-    std::string loaderReason;
-    Song* song = loadSong(path.c_str(), nullptr, &loaderReason);
-    if (song == nullptr) {
-        reason = loaderReason.empty() ? "the file was refused" : loaderReason;
-    }
-    return song;
-}
 
 std::string readSongTitle(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
