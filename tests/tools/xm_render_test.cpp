@@ -86,6 +86,33 @@ TEST_F(XmRenderTest, NamesTheOutputAfterTheSongAndTakesOtherRates) {
     EXPECT_EQ(littleEndian(wav, 24, 4), 22050u);
 }
 
+// A batch gives each song the file it gets alone, whatever the threads; a
+// song that fails is reported without stopping the others.
+TEST_F(XmRenderTest, RendersABatchIntoAFolderAsEachSongAlone) {
+    SKIP_WITHOUT_CORPUS("songs");
+    const auto songs = corpusFiles("songs");
+    std::string arguments;
+    for (const auto& song : songs) {
+        arguments += quoted(song) + " ";
+    }
+    const auto missing = scratch_ / "missing.xm";
+    const ToolRun batch =
+        run(arguments + quoted(missing) + " -o batch/ --jobs 3 --seconds 1.5 --rate 22050");
+    EXPECT_EQ(batch.status, 1) << "one song of the batch is missing";
+    EXPECT_NE(batch.err.find("cannot load " + missing.string()), std::string::npos) << batch.err;
+    EXPECT_NE(batch.err.find(std::to_string(songs.size()) + " of " +
+                             std::to_string(songs.size() + 1) + " songs rendered"),
+              std::string::npos)
+        << batch.err;
+    for (const auto& song : songs) {
+        const auto name = song.filename().replace_extension(".wav");
+        ASSERT_EQ(run(quoted(song) + " -o alone.wav --seconds 1.5 --rate 22050").status, 0);
+        const std::string batched = readWholeFile(scratch_ / "batch" / name);
+        EXPECT_EQ(batched.size(), 44u + 33075u * 4) << name;
+        EXPECT_TRUE(batched == readWholeFile(scratch_ / "alone.wav")) << name;
+    }
+}
+
 TEST_F(XmRenderTest, ExplainsWhatItRefuses) {
     const ToolRun help = run("--help");
     EXPECT_EQ(help.status, 0);
@@ -102,6 +129,8 @@ TEST_F(XmRenderTest, ExplainsWhatItRefuses) {
         {"a.xm --seconds nan", 2, "--seconds nan is not a length"},
         {"a.xm --seconds 100000", 2, "--seconds 100000 is not a length"},
         {"a.xm --loud", 2, "unknown option --loud"},
+        {"a.xm --jobs 0", 2, "--jobs 0 is not a count"},
+        {"a.xm b.xm -", 2, "raw PCM to standard output takes one song"},
         {"missing.xm -o out.wav", 1, "cannot load missing.xm: No such file or directory"},
     };
     for (const Refusal& refusal : refusals) {
