@@ -29,8 +29,8 @@ constexpr uint8_t kKeyOff = 97;
 
 // Effect numbers as the file stores them (letters continue after 9: A = 10),
 // shared with the player that interprets them.
-using ::Effect;
-using ::ExtendedCommand;
+using ::xmplayer::Effect;
+using ::xmplayer::ExtendedCommand;
 
 struct Cell {
     uint8_t note = 0;  // 0 none, 1..96 C-0..B-7, 97 key-off
