@@ -395,8 +395,8 @@ TEST_F(MixerTest, RampGainsAreNarrowedEveryFrameAndTheStepIsFormedInDouble) {
         ASSERT_EQ(fresh.rampStepLeft, static_cast<float>(d * (1.0 / 255.0) * reciprocal)) << d;
         ASSERT_EQ(fresh.rampStepRight,
                   static_cast<float>((255 - target) * (1.0 / 255.0) * reciprocal));
-        floatDifferences += fresh.rampStepLeft !=
-                            static_cast<float>(d) * (1.0f / 255.0f) * mixer.rampReciprocal;
+        floatDifferences +=
+            fresh.rampStepLeft != static_cast<float>(d) * (1.0f / 255.0f) * mixer.rampReciprocal;
     }
     EXPECT_GT(floatDifferences, 0) << "single-precision steps would give the same values";
 }

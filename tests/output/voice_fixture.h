@@ -10,8 +10,8 @@
 
 using xmplayer::Backward;
 using xmplayer::emptySample;
-using xmplayer::ForwardLoop;
 using xmplayer::Forward;
+using xmplayer::ForwardLoop;
 using xmplayer::MixerState;
 using xmplayer::MixVoice;
 using xmplayer::NoLoop;
@@ -79,8 +79,8 @@ inline MixVoice& startNote(MixerState& mixer, int slot, const Sample& sample, in
 }
 
 // A voice whose ramp has ended at its targets.
-inline MixVoice& settledVoice(MixerState& mixer, int slot, const Sample& sample,
-                              int32_t targetLeft, int32_t targetRight) {
+inline MixVoice& settledVoice(MixerState& mixer, int slot, const Sample& sample, int32_t targetLeft,
+                              int32_t targetRight) {
     MixVoice& voice = startNote(mixer, slot, sample, targetLeft, targetRight);
     voice.currentLeft = targetLeft * 256;
     voice.currentRight = targetRight * 256;
