@@ -4,11 +4,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "player/output/block_render.h"
-#include "player/output/mixer.h"
-#include "player/output/wave_output.h"
-#include "player/sequencer/channel.h"
-#include "player/song/player_control.h"
+#include "player/sequencer/sequencer.h"
+#include "player/song/song_loading.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -43,7 +42,6 @@ Song* buildSong(const SongShape& shape) {
     song->defaultSpeed = shape.speed;
     song->defaultTempo = shape.tempo;
     song->initialGlobalVolume = 64;
-    song->tickFunction = advanceTick;
     return song;
 }
 
@@ -113,7 +111,14 @@ void setEnvelope(EnvelopePoint* points, uint8_t& pointCount, uint8_t& flags,
     flags = onFlags;
 }
 
-void startSong(Song* song) {
-    resetMixer(44100);
-    rewindSong(song);
+void SongPlayback::start(const Song* song) {
+    if (song == nullptr || !startPlayback(playback_, *song, rate)) {
+        throw std::runtime_error("the playback could not start");
+    }
+}
+
+void SongPlayback::ticks(int count) {
+    for (int i = 0; i < count; ++i) {
+        advanceTick(playback_.sequencer);
+    }
 }
