@@ -3,8 +3,10 @@
 #include <string>
 
 #include "player/song/file_stream.h"
-#include "player/song/player_control.h"
+#include "player/song/song_loading.h"
 #include "tests/corpus.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -60,10 +62,10 @@ void expectPlayable(const Song& song, const std::string& file) {
 }
 
 void loadEveryFile(const std::string& folder, bool allMustLoad) {
-    registerFileStream();
+    const StreamCallbacks files = fileStreamCallbacks();
     for (const auto& path : corpusFiles(folder)) {
         std::string reason;
-        Song* song = loadSong(path.c_str(), nullptr, &reason);
+        Song* song = loadSong(files, path.c_str(), nullptr, &reason);
         if (song == nullptr) {
             EXPECT_FALSE(allMustLoad) << path << " refused: " << reason;
             EXPECT_FALSE(reason.empty()) << path;

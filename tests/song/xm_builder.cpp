@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "app/memory_stream.h"
-#include "player/song/stream.h"
 
 namespace {
 
@@ -166,9 +165,8 @@ int32_t readInChunks(void* buffer, int32_t size, void* stream) {
 
 }  // namespace
 
-void registerImage(const std::vector<uint8_t>& bytes, int32_t chunk) {
+xmplayer::StreamCallbacks imageStreams(const std::vector<uint8_t>& bytes, int32_t chunk) {
     image = &bytes;
     readChunk = chunk;
-    setStreamCallbacks(openImage, closeMemoryStream, readInChunks, seekMemoryStream,
-                       tellMemoryStream);
+    return {openImage, closeMemoryStream, readInChunks, seekMemoryStream, tellMemoryStream};
 }

@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "player/song/player_control.h"
+#include "player/song/song_loading.h"
 #include "player/song/xm_loader.h"
 #include "tests/song/xm_builder.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -22,9 +24,8 @@ struct LoadResult {
 
 LoadResult load(const std::vector<uint8_t>& bytes, SampleDataCallback callback = nullptr,
                 int32_t chunk = 0) {
-    registerImage(bytes, chunk);
     LoadResult result;
-    result.song.reset(loadSong(nullptr, callback, &result.reason));
+    result.song.reset(loadSong(imageStreams(bytes, chunk), nullptr, callback, &result.reason));
     return result;
 }
 
@@ -54,7 +55,6 @@ TEST(XmIdentification, OnlyTheExactSeventeenBytesAreAccepted) {
     LoadResult result = load(good);
     ASSERT_NE(result.song, nullptr) << result.reason;
     EXPECT_EQ(result.song->initialGlobalVolume, 64);
-    EXPECT_NE(result.song->tickFunction, nullptr);
     for (size_t k = 0; k < 17; ++k) {
         std::vector<uint8_t> bytes = good;
         bytes[k] ^= 0x20;  // letter case, and the final space into 0
