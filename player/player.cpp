@@ -9,6 +9,7 @@
 
 #include "player/output/wave_output.h"
 #include "player/playback/playback.h"
+#include "player/playback/song_length.h"
 #include "player/song/file_stream.h"
 #include "player/song/song.h"
 #include "player/song/song_loading.h"
@@ -26,9 +27,15 @@ struct Player {
     std::unique_ptr<int16_t[]> pcm;
     std::unique_ptr<RowMark[]> marks;
     int32_t markCount = 0;
+    int64_t blockStart = 0;   // the frame the current block starts at
     int32_t blockOffset = 0;  // frames of the current block handed out
     int32_t blockFilled = 0;  // frames of the current block rendered
     int64_t framesRendered = 0;
+    // Known once a pass limit is set: one pass, and the frame where the last
+    // pass allowed ends (-1: none).
+    SongLength length{};
+    bool lengthKnown = false;
+    int64_t endFrame = -1;
 };
 
 namespace {
@@ -36,17 +43,38 @@ namespace {
 // 2^-15: exact in both directions, so the float frames carry the mix's bits.
 constexpr float floatScale = 1.0f / 32768.0f;
 
+// The frame after the current block: where the next one starts.
+int64_t nextBlockStart(const Player& player) {
+    return player.blockStart + player.blockFilled;
+}
+
 void nextBlock(Player& player) {
+    player.blockStart = nextBlockStart(player);
     renderBlock(player.playback, player.mix.get(), player.pcm.get(), player.blockFrames,
                 player.marks.get(), &player.markCount);
     player.blockOffset = 0;
     player.blockFilled = player.blockFrames;
 }
 
-// Hands out frameCount frames, block by block, through `take(first, count)`
-// with the first frame's index in the current block.
+// Plays the next block without mixing it.
+void walkNextBlock(Player& player) {
+    player.blockStart = nextBlockStart(player);
+    walkBlock(player.playback, player.mix.get(), player.blockFrames, player.marks.get(),
+              &player.markCount);
+    player.blockOffset = player.blockFrames;
+    player.blockFilled = player.blockFrames;
+    player.framesRendered = player.blockStart + player.blockFrames;
+}
+
+// Hands out up to frameCount frames, block by block, through
+// `take(done, first, count)` with the first frame's index in the current
+// block; fewer where the pass limit ends the song.
 template <typename Take>
-void handOut(Player& player, int32_t frameCount, Take take) {
+int32_t handOut(Player& player, int32_t frameCount, Take take) {
+    if (player.endFrame >= 0) {
+        frameCount = static_cast<int32_t>(
+            std::clamp<int64_t>(player.endFrame - player.framesRendered, 0, frameCount));
+    }
     int32_t done = 0;
     while (done < frameCount) {
         if (player.blockOffset == player.blockFilled) {
@@ -58,6 +86,47 @@ void handOut(Player& player, int32_t frameCount, Take take) {
         done += count;
     }
     player.framesRendered += frameCount;
+    return frameCount;
+}
+
+// Puts the player where a render from the start would be after `frame`
+// frames: whole blocks before it are played without mixing, the block that
+// holds it is rendered.
+void seekToFrame(Player& player, int64_t frame) {
+    if (frame < player.blockStart) {
+        restartPlayer(player);
+    }
+    if (player.blockFilled == 0 || frame >= nextBlockStart(player)) {
+        while (nextBlockStart(player) + player.blockFrames <= frame) {
+            walkNextBlock(player);
+        }
+        nextBlock(player);
+    }
+    player.blockOffset = static_cast<int32_t>(frame - player.blockStart);
+    player.framesRendered = frame;
+}
+
+void measure(Player& player) {
+    if (!player.lengthKnown) {
+        player.length =
+            measureSongLength(*player.playback.sequencer.song, player.playback.mixer.outputRate);
+        player.lengthKnown = true;
+    }
+}
+
+// The pass a frame belongs to, counted from 0: the first pass runs from the
+// start, every later one from where the song comes back to.
+int32_t passOf(const SongLength& length, int64_t frame) {
+    const int64_t loopFrames = length.frames - length.loopStartFrames;
+    if (frame < length.frames || loopFrames <= 0) {
+        return 0;
+    }
+    return static_cast<int32_t>(
+        std::min<int64_t>(1 + (frame - length.frames) / loopFrames, INT32_MAX));
+}
+
+int64_t millisecondsOf(const Player& player, int64_t frames) {
+    return frames * 1000 / player.playback.mixer.outputRate;
 }
 
 }  // namespace
@@ -109,15 +178,15 @@ void destroyPlayer(Player* player) {
     delete player;
 }
 
-void renderFrames(Player& player, int16_t* frames, int32_t frameCount) {
-    handOut(player, frameCount, [&](int32_t done, int32_t first, int32_t count) {
+int32_t renderFrames(Player& player, int16_t* frames, int32_t frameCount) {
+    return handOut(player, frameCount, [&](int32_t done, int32_t first, int32_t count) {
         std::copy_n(player.pcm.get() + 2 * static_cast<int64_t>(first), 2 * count,
                     frames + 2 * static_cast<int64_t>(done));
     });
 }
 
-void renderFloatFrames(Player& player, float* frames, int32_t frameCount) {
-    handOut(player, frameCount, [&](int32_t done, int32_t first, int32_t count) {
+int32_t renderFloatFrames(Player& player, float* frames, int32_t frameCount) {
+    return handOut(player, frameCount, [&](int32_t done, int32_t first, int32_t count) {
         const float* mix = player.mix.get() + 2 * static_cast<int64_t>(first);
         float* out = frames + 2 * static_cast<int64_t>(done);
         for (int32_t i = 0; i < 2 * count; ++i) {
@@ -128,22 +197,83 @@ void renderFloatFrames(Player& player, float* frames, int32_t frameCount) {
 
 Position renderedPosition(const Player& player) {
     if (player.framesRendered == 0) {
-        return {0, 0, 0};
+        return {0, 0, 0, 0, 0};
     }
+    // Right after a seek to a block's start the last frame is the previous
+    // block's, whose row the first mark holds.
     const int32_t lastFrame = player.blockOffset - 1;
     const RowMark* mark = player.marks.get();
     for (int32_t i = 1; i < player.markCount && player.marks[i].frame <= lastFrame; ++i) {
         mark = &player.marks[i];
     }
-    return {mark->orderPos, mark->row,
-            player.framesRendered * 1000 / player.playback.mixer.outputRate};
+    const int32_t pass = player.lengthKnown ? passOf(player.length, player.framesRendered - 1) : 0;
+    return {mark->orderPos, mark->row, millisecondsOf(player, player.framesRendered),
+            player.framesRendered, pass};
 }
 
 void restartPlayer(Player& player) {
     rewindPlayback(player.playback);
+    player.blockStart = 0;
     player.blockOffset = 0;
     player.blockFilled = 0;
     player.framesRendered = 0;
+}
+
+SongDuration measureSong(const Song& song, int32_t rate) {
+    rate = std::clamp(rate, minOutputRate, maxOutputRate);
+    const SongLength length = measureSongLength(song, rate);
+    return {length.frames * 1000 / rate, length.loopStartFrames * 1000 / rate,
+            length.loopTarget.orderPos, length.loopTarget.row, length.comesBack};
+}
+
+void setPassLimit(Player& player, int32_t passes) {
+    measure(player);
+    if (passes <= 0) {
+        player.endFrame = -1;
+        return;
+    }
+    const SongLength& length = player.length;
+    const int64_t loopFrames = std::max<int64_t>(length.frames - length.loopStartFrames, 1);
+    player.endFrame = length.frames + (passes - 1) * loopFrames;
+}
+
+bool seekToTime(Player& player, int64_t milliseconds) {
+    // The first frame at or after the time.
+    const int64_t target =
+        (std::max<int64_t>(milliseconds, 0) * player.playback.mixer.outputRate + 999) / 1000;
+    if (player.endFrame >= 0 && target > player.endFrame) {
+        return false;
+    }
+    seekToFrame(player, target);
+    return true;
+}
+
+bool seekToOrder(Player& player, int32_t order, int32_t row) {
+    measure(player);
+    const int64_t previous = player.framesRendered;
+    // Looked for through one pass and the block that ends it.
+    const int64_t searched = player.length.frames + player.blockFrames;
+    restartPlayer(player);
+    Playback blockStartState = player.playback;
+    while (nextBlockStart(player) < searched) {
+        blockStartState = player.playback;
+        const bool songStart = nextBlockStart(player) == 0;
+        walkNextBlock(player);
+        for (int32_t i = songStart ? 0 : 1; i < player.markCount; ++i) {
+            const RowMark& mark = player.marks[i];
+            if (mark.orderPos == order && mark.row == row) {
+                // That block again, heard this time.
+                player.playback = blockStartState;
+                player.blockFilled = 0;
+                nextBlock(player);
+                player.blockOffset = mark.frame;
+                player.framesRendered = player.blockStart + mark.frame;
+                return true;
+            }
+        }
+    }
+    seekToFrame(player, previous);
+    return false;
 }
 
 OutputDevice* createOutputDevice() {

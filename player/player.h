@@ -51,28 +51,54 @@ SongSummary describeSong(const Song& song);
 
 // ---- Pulling frames: the application renders when it wants the frames
 
+// One pass through a song: from the start until it comes back to a row it
+// has played in the same state (order, row, speed, tempo, pattern loops),
+// from where it would play on as before.
+struct SongDuration {
+    int64_t milliseconds;           // the pass
+    int64_t loopStartMilliseconds;  // when the row it comes back to first played
+    int32_t loopOrder;              // the order and row it comes back to
+    int32_t loopRow;
+    bool comesBack;  // false: not within a day of rows; milliseconds covers those
+};
+// Measures a song by running its sequencer ahead without mixing, at `rate`
+// (tick lengths are whole frames, so they differ a little between rates).
+SongDuration measureSong(const Song& song, int32_t rate = 44100);
+
 // Where the last rendered frame stands in the song.
 struct Position {
     int32_t order;         // position in the order list
     int32_t row;           // row of that order's pattern
     int64_t milliseconds;  // time of the frames rendered since the start
+    int64_t frames;        // frames rendered since the start
+    int32_t pass;          // passes completed before it, once a pass limit is set
 };
 
 // A player of `song` at `rate`, at the song's start; null for a rate outside
 // the bounds or when memory runs out. The song must outlive the player.
 Player* createPlayer(const Song& song, int32_t rate);
 void destroyPlayer(Player* player);
-// Renders the next frameCount frames as 16-bit values. Never allocates,
-// locks or waits. The song loops for ever.
-void renderFrames(Player& player, int16_t* frames, int32_t frameCount);
+// Renders the next frameCount frames as 16-bit values and returns how many it
+// rendered: all of them, or fewer once the pass limit ends the song. Never
+// allocates, locks or waits.
+int32_t renderFrames(Player& player, int16_t* frames, int32_t frameCount);
 // The same frames as 32-bit floats, full scale 1.0: the mix before its 16-bit
 // conversion, divided by 32768. round-half-even(value x 32768), clamped to
 // -32768..32767, is the 16-bit frame.
-void renderFloatFrames(Player& player, float* frames, int32_t frameCount);
+int32_t renderFloatFrames(Player& player, float* frames, int32_t frameCount);
+// The song ends after `passes` passes (1: at the end of the first); 0, as
+// for a new player, loops for ever. Measures the song the first time.
+void setPassLimit(Player& player, int32_t passes);
 // The position of the last frame rendered; order 0, row 0, 0 ms before any.
 Position renderedPosition(const Player& player);
 // Back to the song's start, as a new player would be.
 void restartPlayer(Player& player);
+// Moves to a time, or to the first time the song plays an order's row within
+// its first pass. The frames that follow are exactly those a render from the
+// start gives there; the song is played ahead without mixing to get there.
+// False, and nothing moved, beyond the pass limit or for a row never played.
+bool seekToTime(Player& player, int64_t milliseconds);
+bool seekToOrder(Player& player, int32_t order, int32_t row = 0);
 
 // ---- Playing through a wave device: a feeder thread keeps a one-second
 // ring of frames filled ahead of what the device plays.

@@ -66,6 +66,26 @@ void toPcm16Reference(int16_t* destination, const float* source, int64_t valueCo
 const MixKernels referenceMixKernels{"reference", mixSteadyReference, mixRampReference,
                                      toPcm16Reference, false};
 
+namespace {
+
+uint64_t walkSteady(float* /*buffer*/, const MixRun& run, float /*gainLeft*/, float /*gainRight*/) {
+    return run.position + run.delta * static_cast<uint32_t>(run.frames);
+}
+
+uint64_t walkRamp(float* /*buffer*/, const MixRun& run, RampGains& gains) {
+    for (int32_t frame = 0; frame < run.frames; ++frame) {
+        gains.left = stepGain(gains.left, gains.stepLeft);
+        gains.right = stepGain(gains.right, gains.stepRight);
+    }
+    return run.position + run.delta * static_cast<uint32_t>(run.frames);
+}
+
+void walkToPcm16(int16_t* /*destination*/, const float* /*source*/, int64_t /*valueCount*/) {}
+
+}  // namespace
+
+const MixKernels walkingMixKernels{"walking", walkSteady, walkRamp, walkToPcm16, true};
+
 std::span<const MixKernels* const> supportedMixKernels() {
 #if defined(__x86_64__)
     // The reference, the baseline SSE2 set, then what the processor adds.

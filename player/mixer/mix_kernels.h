@@ -45,6 +45,11 @@ struct MixKernels {
 // The plain per-frame definition, kept as the measure for faster kernels.
 extern const MixKernels referenceMixKernels;
 
+// Kernels that add nothing and read no sample: they move a voice's position
+// and its ramp's gains exactly as the others do, for playing ahead without
+// listening. Their conversion writes nothing.
+extern const MixKernels walkingMixKernels;
+
 // The kernel sets this processor can run, the reference first and the
 // fastest last.
 std::span<const MixKernels* const> supportedMixKernels();

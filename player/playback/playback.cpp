@@ -44,11 +44,12 @@ void rewindPlayback(Playback& playback) {
     playback.playTimeMs = 0;
 }
 
-BlockPosition renderBlock(Playback& playback, float* mix, int16_t* pcm, int32_t frames,
-                          RowMark* marks, int32_t* markCount) {
+namespace {
+
+// The ticks at their exact frames and the kernels' work between them.
+BlockPosition runBlock(Playback& playback, const MixKernels& kernels, float* mix, int32_t frames,
+                       RowMark* marks, int32_t* markCount) {
     Sequencer& sequencer = playback.sequencer;
-    const MixKernels& kernels = kernelsOf(playback);
-    std::fill(mix, mix + 2 * static_cast<int64_t>(frames), 0.0f);
     int32_t marked = 0;
     if (marks != nullptr) {
         marks[marked++] = {0, sequencer.orderPos, sequencer.row};
@@ -76,14 +77,29 @@ BlockPosition renderBlock(Playback& playback, float* mix, int16_t* pcm, int32_t 
             addWrapping(playback.playTimeMs, chunkMilliseconds(playback.mixer, chunk));
     }
     playback.tickFramesLeft = tickFramesLeft;
-    if (pcm != nullptr && frames > 0) {
-        kernels.toPcm16(pcm, mix, 2 * static_cast<int64_t>(frames));
-    }
     if (markCount != nullptr) {
         *markCount = marked;
     }
     return {static_cast<uint8_t>(sequencer.orderPos & 0xFF),
             static_cast<uint8_t>(sequencer.row & 0xFF), playback.playTimeMs};
+}
+
+}  // namespace
+
+BlockPosition renderBlock(Playback& playback, float* mix, int16_t* pcm, int32_t frames,
+                          RowMark* marks, int32_t* markCount) {
+    const MixKernels& kernels = kernelsOf(playback);
+    std::fill(mix, mix + 2 * static_cast<int64_t>(frames), 0.0f);
+    const BlockPosition position = runBlock(playback, kernels, mix, frames, marks, markCount);
+    if (pcm != nullptr && frames > 0) {
+        kernels.toPcm16(pcm, mix, 2 * static_cast<int64_t>(frames));
+    }
+    return position;
+}
+
+BlockPosition walkBlock(Playback& playback, float* scratch, int32_t frames, RowMark* marks,
+                        int32_t* markCount) {
+    return runBlock(playback, walkingMixKernels, scratch, frames, marks, markCount);
 }
 
 }  // namespace xmplayer

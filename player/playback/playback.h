@@ -62,4 +62,11 @@ void rewindPlayback(Playback& playback);
 BlockPosition renderBlock(Playback& playback, float* mix, int16_t* pcm, int32_t frames,
                           RowMark* marks = nullptr, int32_t* markCount = nullptr);
 
+// Plays a block ahead without listening: the same ticks, and every voice's
+// position and ramp moved exactly as renderBlock moves them, but nothing
+// mixed. `scratch` (two floats per frame) is neither read nor written; it
+// stands where the block's frames would go.
+BlockPosition walkBlock(Playback& playback, float* scratch, int32_t frames,
+                        RowMark* marks = nullptr, int32_t* markCount = nullptr);
+
 }  // namespace xmplayer
