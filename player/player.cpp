@@ -219,6 +219,28 @@ void restartPlayer(Player& player) {
     player.framesRendered = 0;
 }
 
+void setUnheardChannels(Player& player, uint32_t channels) {
+    // A channel plays on its voice slot and on the twin that takes over a
+    // new note.
+    const uint64_t slots = uint64_t{channels} | (uint64_t{channels} << twinVoiceOffset);
+    player.playback.mixer.unheardSlots = slots;
+}
+
+int32_t viewChannels(const Player& player, ChannelView* views, int32_t capacity) {
+    const Sequencer& sequencer = player.playback.sequencer;
+    const int32_t channels = std::clamp<int32_t>(sequencer.song->channelCount, 0, maxChannels);
+    constexpr float fullVolume = 127.0f;  // every factor at its full scale
+    for (int32_t c = 0; c < std::min(channels, capacity); ++c) {
+        const MusicChannel& channel = sequencer.channels[c];
+        const MixVoice* voice = channel.voice;
+        const bool playing = voice != nullptr && voice->sample != nullptr;
+        views[c] = {playing ? channel.instrumentIndex + 1 : 0,
+                    playing ? std::clamp(static_cast<float>(voice->volume) / fullVolume, 0.0f, 1.0f)
+                            : 0.0f};
+    }
+    return channels;
+}
+
 SongDuration measureSong(const Song& song, int32_t rate) {
     rate = std::clamp(rate, minOutputRate, maxOutputRate);
     const SongLength length = measureSongLength(song, rate);

@@ -91,6 +91,21 @@ int32_t renderFloatFrames(Player& player, float* frames, int32_t frameCount);
 void setPassLimit(Player& player, int32_t passes);
 // The position of the last frame rendered; order 0, row 0, 0 ms before any.
 Position renderedPosition(const Player& player);
+// Channels to leave out of the mix, bit c for channel c (0 hears them all),
+// from the next 20 ms block on: they play on unheard, so that any of them can
+// be heard again at once, and the frames of all channels heard one at a time
+// add up to the whole mix.
+void setUnheardChannels(Player& player, uint32_t channels);
+
+// What a channel plays at the end of the last block rendered.
+struct ChannelView {
+    int32_t instrument;  // counted from 1; 0 while the channel plays nothing
+    float volume;        // 0 to 1: the channel's volume after envelopes and global volume
+};
+// Fills up to `capacity` views, channel 0 first, and returns the number of
+// channels the song plays.
+int32_t viewChannels(const Player& player, ChannelView* views, int32_t capacity);
+
 // Back to the song's start, as a new player would be.
 void restartPlayer(Player& player);
 // Moves to a time, or to the first time the song plays an order's row within

@@ -394,7 +394,8 @@ void mixVoicesWith(MixerState& mixer, const MixKernels& kernels, float* buffer,
     for (int32_t slot = 0; slot < mixedVoices; ++slot) {
         MixVoice& voice = mixer.voices[slot];
         if (voice.sample != nullptr) {
-            mixVoice(mixer, voice, buffer, frameCount, kernels);
+            const bool heard = (mixer.unheardSlots >> slot & 1) == 0;
+            mixVoice(mixer, voice, buffer, frameCount, heard ? kernels : walkingMixKernels);
         }
     }
 }

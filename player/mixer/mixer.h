@@ -54,10 +54,14 @@ struct MixerState {
     int32_t rampLength;
     float rampReciprocal;
     std::array<MixVoice, voiceSlots> voices;
+    // Bit s: voice slot s of the mixed ones plays on unheard, moving as if
+    // it were mixed. Kept by resetMixer.
+    uint64_t unheardSlots = 0;
 };
+static_assert(mixedVoices <= 64, "one bit of MixerState::unheardSlots per mixed voice");
 
 // Sets the rate-derived fields and clears the voice table (every slot idle,
-// its own index, a step of 1.0).
+// its own index, a step of 1.0); the unheard slots stay as they are.
 void resetMixer(MixerState& mixer, int32_t outputRate);
 
 // Adds every sounding voice's next frameCount frames into `buffer`.

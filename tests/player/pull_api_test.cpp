@@ -3,6 +3,7 @@
 // a second player of the same song; the position follows what was rendered.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -160,6 +161,53 @@ TEST(PullApi, ThePositionFollowsTheRenderedFrames) {
     xmplayer::renderFrames(*player, frame.data(), 1);
     EXPECT_EQ(xmplayer::renderedPosition(*player).order, 1);
     EXPECT_EQ(xmplayer::renderedPosition(*player).row, 0);
+}
+
+// Channels heard one at a time add up to the whole mix, and a channel left
+// out plays on unheard: heard again, the frames are the whole mix's again.
+TEST(PullApi, UnheardChannelsPlayOnAndAddUpToTheMix) {
+    constexpr int32_t frames = 3 * rate;
+    const SongHandle song = load(demoSong());
+    ASSERT_NE(song, nullptr);
+    std::vector<float> whole(2 * static_cast<std::size_t>(frames));
+    xmplayer::renderFloatFrames(*playerOf(*song), whole.data(), frames);
+
+    const int32_t channels = xmplayer::describeSong(*song).channels;
+    std::vector<double> sum(whole.size(), 0.0);
+    std::vector<float> alone(whole.size());
+    for (int32_t c = 0; c < channels; ++c) {
+        const PlayerHandle player = playerOf(*song);
+        xmplayer::setUnheardChannels(*player, ~(uint32_t{1} << c));
+        xmplayer::renderFloatFrames(*player, alone.data(), frames);
+        for (std::size_t i = 0; i < alone.size(); ++i) {
+            sum[i] += alone[i];
+        }
+    }
+    double largestDifference = 0.0;
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        largestDifference = std::max(largestDifference, std::fabs(sum[i] - whole[i]));
+    }
+    // The float sums of the whole mix round at every voice added.
+    EXPECT_LT(largestDifference, 1e-5);
+
+    const PlayerHandle player = playerOf(*song);
+    xmplayer::setUnheardChannels(*player, ~uint32_t{0});
+    std::vector<float> silent(whole.size() / 2);
+    xmplayer::renderFloatFrames(*player, silent.data(), frames / 2);
+    EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0.0f; }));
+    xmplayer::setUnheardChannels(*player, 0);
+    std::vector<float> rest(whole.size() - silent.size());
+    xmplayer::renderFloatFrames(*player, rest.data(), frames - frames / 2);
+    // From the next 20 ms block on, which at this rate is 884 frames.
+    constexpr std::size_t blockValues = 2 * 884;
+    EXPECT_TRUE(std::equal(rest.begin() + blockValues, rest.end(),
+                           whole.begin() + silent.size() + blockValues));
+
+    std::vector<xmplayer::ChannelView> views(32);
+    EXPECT_EQ(xmplayer::viewChannels(*player, views.data(), 32), channels);
+    EXPECT_TRUE(std::any_of(views.begin(), views.begin() + channels, [](const auto& view) {
+        return view.instrument > 0 && view.volume > 0.0f;
+    })) << "the song plays something";
 }
 
 TEST(PullApi, RefusesWhatItCannotPlay) {
