@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xdotool x11-utils imagemagick
+    libcli11-dev libsndfile1-dev help2man sox tmux
 )
 
 missing=()
