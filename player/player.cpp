@@ -7,7 +7,6 @@
 #include <memory>
 #include <new>
 
-#include "player/output/wave_output.h"
 #include "player/playback/playback.h"
 #include "player/playback/song_length.h"
 #include "player/song/file_stream.h"
@@ -296,14 +295,6 @@ bool seekToOrder(Player& player, int32_t order, int32_t row) {
     }
     seekToFrame(player, previous);
     return false;
-}
-
-OutputDevice* createOutputDevice() {
-    return new (std::nothrow) OutputDevice;
-}
-
-void destroyOutputDevice(OutputDevice* output) {
-    delete output;
 }
 
 }  // namespace xmplayer

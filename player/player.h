@@ -12,14 +12,13 @@
 #include <string>
 
 #include "player/mixer/output_rate.h"
-#include "player/output/wave_device.h"
+#include "player/output/output_device.h"
 #include "player/song/stream_callbacks.h"
 
 namespace xmplayer {
 
 struct Song;
 struct Player;
-struct OutputDevice;
 
 // ---- Songs
 
@@ -115,27 +114,6 @@ void restartPlayer(Player& player);
 bool seekToTime(Player& player, int64_t milliseconds);
 bool seekToOrder(Player& player, int32_t order, int32_t row = 0);
 
-// ---- Playing through a wave device: a feeder thread keeps a one-second
-// ring of frames filled ahead of what the device plays.
-
-// An output device with no wave device set; null when memory runs out.
-OutputDevice* createOutputDevice();
-// Closes the device first when it is open.
-void destroyOutputDevice(OutputDevice* output);
-// The device that openOutputDevice opens from now on (copied); null for none.
-void setWaveDevice(OutputDevice& output, const WaveDevice* device);
-// Opens the wave device at `rate`; false when the rate or the device refuses.
-bool openOutputDevice(OutputDevice& output, int32_t rate, int32_t unused);
-// Stops playback, then closes the wave device.
-void closeOutputDevice(OutputDevice& output);
-// Plays `song` from its start, looping for ever; false when nothing is open.
-bool playSong(OutputDevice& output, const Song* song);
-// Stops playback; the device stays open. False for a null song.
-bool stopSong(OutputDevice& output, const Song* song);
-// The order, row and play time of the music being heard, about a second
-// behind what has been rendered; 0 while nothing plays. Safe on any thread.
-int32_t getPlayingOrder(const OutputDevice& output, const Song* song);
-int32_t getPlayingRow(const OutputDevice& output, const Song* song);
-int32_t getPlayingTimeMs(const OutputDevice& output, const Song* song);
+// ---- Playing through a wave device: see player/output/output_device.h.
 
 }  // namespace xmplayer

@@ -87,6 +87,14 @@ OutputDevice::~OutputDevice() {
     closeOutputDevice(*this);
 }
 
+OutputDevice* createOutputDevice() {
+    return new (std::nothrow) OutputDevice;
+}
+
+void destroyOutputDevice(OutputDevice* output) {
+    delete output;
+}
+
 void renderRingBlock(OutputDevice& output) {
     const int32_t blockCount = ringBlockCount(output);
     if (blockCount < 1 || output.mixBuffer == nullptr || output.pcmBuffer == nullptr ||

@@ -1,12 +1,14 @@
 // The wave-output driver: one device playing one looping ring of 16-bit stereo
 // PCM, kept filled by a feeder thread from one playback of a song. The record
-// is its owner's; any number of them may play at once.
+// is its owner's; any number of them may play at once. Its calls are declared
+// in output_device.h.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <thread>
 
+#include "player/output/output_device.h"
 #include "player/output/wave_device.h"
 #include "player/playback/playback.h"
 #include "player/song/song.h"
@@ -56,23 +58,6 @@ struct OutputDevice {
 inline int32_t ringBlockCount(const OutputDevice& output) {
     return output.blockFrames > 0 ? output.ringFrames / output.blockFrames : 0;
 }
-
-// The device that openOutputDevice opens from now on; null leaves none, so
-// that opening fails. Any device already open is closed first.
-void setWaveDevice(OutputDevice& output, const WaveDevice* device);
-bool openOutputDevice(OutputDevice& output, int32_t rate, int32_t unused);
-// Stops any playback first, so that the feeder never polls a closed device.
-void closeOutputDevice(OutputDevice& output);
-// Renders the whole ring, starts the device and the feeder. The song must
-// stay loaded until playback stops.
-bool playSong(OutputDevice& output, const Song* song);
-bool stopSong(OutputDevice& output, const Song* song);
-
-// The position of the block being heard, about a ring behind what has been
-// rendered; 0 while nothing plays or for a null song. Safe on any thread.
-int32_t getPlayingOrder(const OutputDevice& output, const Song* song);
-int32_t getPlayingRow(const OutputDevice& output, const Song* song);
-int32_t getPlayingTimeMs(const OutputDevice& output, const Song* song);
 
 // Renders block output.nextBlock of the ring and moves nextBlock on, back to
 // 0 after the last block.

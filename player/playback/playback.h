@@ -38,6 +38,9 @@ constexpr int32_t blockFramesForRate(int32_t rate) {
     return (rate * 20 / 1000 + 3) & ~3;
 }
 
+// A copy keeps pointing into the mixer of the playback it was taken from
+// (the sequencer's channels hold their voices): it is only fit to be put back
+// into that playback, as a seek does to hear a block again.
 struct Playback {
     MixerState mixer;
     Sequencer sequencer;
