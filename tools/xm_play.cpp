@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sdl_audio.h"
+#include "platform/sound_card.h"
 #include "platform/terminal.h"
 #include "player/player.h"
 // The status line names the pattern that the order list gives.
@@ -129,20 +129,18 @@ int play(const Options& options) {
         return 1;
     }
     OutputDevice* output = createOutputDevice();
-    const WaveDevice device = sdlWaveDevice();
+    const WaveDevice device = soundCardDevice();
     if (output != nullptr) {
         setWaveDevice(*output, &device);
     }
     if (output == nullptr || !openOutputDevice(*output, options.rate, 0)) {
         std::fprintf(stderr, "xm_play: cannot open the sound device at %d Hz: %s\n", options.rate,
-                     sdlAudioError());
+                     soundCardError());
         destroyOutputDevice(output);
         freeSong(song);
         return 1;
     }
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGHUP, onSignal);
+    onStopRequest(onSignal);
 
     const std::string title = readSongTitle(options.songPath);
     if (title.empty()) {

@@ -348,6 +348,9 @@ int render(const Options& options) {
                    stderr);
         return 1;
     }
+    if (options.outputPath == "-") {
+        setBinaryOutput();
+    }
     const auto frames =
         static_cast<uint64_t>(std::llround(options.seconds * static_cast<double>(options.rate)));
     if (frames == 0) {
