@@ -1,5 +1,6 @@
-#include <mmsystem.h>
 #include <windows.h>
+// Needs the types of windows.h.
+#include <mmsystem.h>
 
 #include "platform/clock.h"
 
