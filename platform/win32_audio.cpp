@@ -8,11 +8,11 @@
 
 #include "platform/sound_card.h"
 #include "platform/thread_priority.h"
+#include "platform/wrapping_count.h"
 
 namespace {
 
 constexpr int pollMilliseconds = 5;
-constexpr uint64_t positionWrap = uint64_t{1} << 32;
 
 std::string lastError;
 
@@ -20,11 +20,9 @@ struct WaveOut {
     HWAVEOUT handle;
     WAVEHDR header;  // the one header that loops over the ring
     bool headerPrepared;
-    // The device counts in 32 bits, which wrap after 6.8 hours at 44100 Hz;
-    // the count is carried on in 64 bits from one poll to the next. Only the
-    // feeder thread reads it while the ring plays.
-    uint32_t lastPosition;
-    uint64_t wraps;
+    // The device counts bytes in 32 bits; the feeder, the only reader while
+    // the ring plays, polls far more often than they wrap.
+    WrappingCount position;
 };
 
 void noteError(const char* what, MMRESULT result) {
@@ -72,8 +70,7 @@ void resetWaveOut(void* opened) {
         device->headerPrepared = false;
     }
     device->header = WAVEHDR{};
-    device->lastPosition = 0;
-    device->wraps = 0;
+    device->position = WrappingCount{};
 }
 
 void playWaveOutLoop(void* opened, const int16_t* ring, uint32_t byteCount) {
@@ -97,26 +94,17 @@ uint64_t waveOutBytesPlayed(void* opened) {
     auto* device = static_cast<WaveOut*>(opened);
     MMTIME time{};
     time.wType = TIME_BYTES;
-    if (waveOutGetPosition(device->handle, &time, sizeof time) != MMSYSERR_NOERROR) {
-        return device->wraps * positionWrap + device->lastPosition;
+    uint32_t bytes = device->position.last;
+    if (waveOutGetPosition(device->handle, &time, sizeof time) == MMSYSERR_NOERROR) {
+        // A device may answer in another unit than the one asked for; four
+        // bytes a frame wrap along with the byte count.
+        if (time.wType == TIME_BYTES) {
+            bytes = time.u.cb;
+        } else if (time.wType == TIME_SAMPLES) {
+            bytes = time.u.sample * 4;
+        }
     }
-    // A device may answer in another unit than the one asked for.
-    uint32_t position = 0;
-    switch (time.wType) {
-        case TIME_BYTES:
-            position = time.u.cb;
-            break;
-        case TIME_SAMPLES:
-            position = time.u.sample * 4;
-            break;
-        default:
-            return device->wraps * positionWrap + device->lastPosition;
-    }
-    if (position < device->lastPosition) {
-        ++device->wraps;
-    }
-    device->lastPosition = position;
-    return device->wraps * positionWrap + position;
+    return extendCount(device->position, bytes);
 }
 
 void closeWaveOut(void* opened) {
