@@ -2,8 +2,13 @@
 #include <io.h>
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "platform/terminal.h"
 
@@ -20,8 +25,6 @@ DWORD handleNumberOf(StandardStream stream) {
     }
     return STD_ERROR_HANDLE;
 }
-
-constexpr int pipePollMilliseconds = 5;
 
 // The characters of the key presses among the console's input events.
 std::string readConsoleKeys(HANDLE input, DWORD timeoutMilliseconds) {
@@ -44,30 +47,40 @@ std::string readConsoleKeys(HANDLE input, DWORD timeoutMilliseconds) {
     return keys;
 }
 
-// A pipe cannot be waited on: it is polled for bytes until the time is up.
-std::string readPipeKeys(HANDLE input, DWORD timeoutMilliseconds, bool& inputOpen) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
-    for (;;) {
-        DWORD available = 0;
-        if (PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr) == 0) {
-            inputOpen = false;  // the writer has closed its end
-            return {};
-        }
-        if (available > 0) {
-            char keys[64];
-            DWORD count = 0;
-            const DWORD wanted = available < sizeof keys ? available : sizeof keys;
-            if (ReadFile(input, keys, wanted, &count, nullptr) == 0 || count == 0) {
-                inputOpen = false;
-                return {};
+// Input that is not a console (a pipe, a file, NUL) is read by a thread of
+// its own that blocks in ReadFile: a pipe cannot be waited on, and peeking
+// into one is not supported everywhere (Wine refuses it for pipes from the
+// host). The record lives as long as the process, since its thread may be
+// blocked in ReadFile until the process ends.
+struct InputReader {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::string bytes;
+    bool ended = false;
+};
+
+InputReader& inputReader() {
+    static InputReader* const reader = [] {
+        auto* started = new InputReader;
+        std::thread([started] {
+            const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+            char buffer[64];
+            for (;;) {
+                DWORD count = 0;
+                const bool read = ReadFile(input, buffer, sizeof buffer, &count, nullptr) != 0;
+                const std::lock_guard<std::mutex> lock(started->mutex);
+                if (!read || count == 0) {
+                    started->ended = true;
+                    started->arrived.notify_all();
+                    return;
+                }
+                started->bytes.append(buffer, count);
+                started->arrived.notify_all();
             }
-            return std::string(keys, count);
-        }
-        if (GetTickCount64() >= deadline) {
-            return {};
-        }
-        Sleep(pipePollMilliseconds);
-    }
+        }).detach();
+        return started;
+    }();
+    return *reader;
 }
 
 }  // namespace
@@ -113,18 +126,16 @@ std::string readKeys(int timeoutMilliseconds, bool& inputOpen) {
     if (GetConsoleMode(input, &mode) != 0) {
         return readConsoleKeys(input, timeout);
     }
-    if (GetFileType(input) == FILE_TYPE_PIPE) {
-        return readPipeKeys(input, timeout, inputOpen);
-    }
-    // A file or a device such as NUL: whatever it holds is there at once.
-    char keys[64];
-    DWORD count = 0;
-    if (ReadFile(input, keys, sizeof keys, &count, nullptr) == 0 || count == 0) {
+    InputReader& reader = inputReader();
+    std::unique_lock<std::mutex> lock(reader.mutex);
+    reader.arrived.wait_for(lock, std::chrono::milliseconds(timeout),
+                            [&reader] { return !reader.bytes.empty() || reader.ended; });
+    std::string keys;
+    keys.swap(reader.bytes);
+    if (keys.empty() && reader.ended) {
         inputOpen = false;
-        Sleep(timeout);
-        return {};
     }
-    return std::string(keys, count);
+    return keys;
 }
 
 void setBinaryOutput() {
