@@ -20,10 +20,19 @@ void showBox(const char* text, const char* caption) {
 }
 
 QuestionAnswer askBox(const char* text, const char* caption) {
-    // Yes/No boxes have no Cancel button, so Escape normally picks nothing;
-    // a box that could not be shown, or closed some other way, counts as
-    // failed.
-    switch (MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONQUESTION)) {
+    // Yes/No boxes have no Cancel button, so Escape normally picks nothing
+    // (Wine answers it with IDCANCEL); a box closed some other way counts
+    // as failed, as does one that could not be shown, which is told on
+    // standard error.
+    const int answer = MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONQUESTION);
+    if (answer == 0) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "%s: %s\nCannot show the box \"%s\" (error %lu)\n", caption, text,
+                     caption, error);
+        std::fflush(stderr);
+        return QuestionAnswer::Failed;
+    }
+    switch (answer) {
         case IDYES:
             return QuestionAnswer::Yes;
         case IDNO:
