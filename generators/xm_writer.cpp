@@ -1,4 +1,4 @@
-#include "tools/xm_writer.h"
+#include "generators/xm_writer.h"
 
 #include <stdexcept>
 #include <string_view>
