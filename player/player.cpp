@@ -70,6 +70,9 @@ void walkNextBlock(Player& player) {
 // block; fewer where the pass limit ends the song.
 template <typename Take>
 int32_t handOut(Player& player, int32_t frameCount, Take take) {
+    if (frameCount <= 0) {
+        return 0;
+    }
     if (player.endFrame >= 0) {
         frameCount = static_cast<int32_t>(
             std::clamp<int64_t>(player.endFrame - player.framesRendered, 0, frameCount));
