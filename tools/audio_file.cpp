@@ -18,6 +18,25 @@ namespace {
 constexpr int32_t channels = 2;
 constexpr std::array<int32_t, 5> opusRates{8000, 12000, 16000, 24000, 48000};
 
+struct FormatTraits {
+    AudioFormat format;
+    const char* extension;
+    const char* name;
+};
+
+constexpr std::array<FormatTraits, 5> formatTraits{{
+    {AudioFormat::Wav, ".wav", "WAV"},
+    {AudioFormat::Flac, ".flac", "FLAC"},
+    {AudioFormat::Vorbis, ".ogg", "Ogg Vorbis"},
+    {AudioFormat::Opus, ".opus", "Opus"},
+    {AudioFormat::Raw, ".raw", "raw PCM"},
+}};
+
+const FormatTraits& traitsOf(AudioFormat format) {
+    return *std::find_if(formatTraits.begin(), formatTraits.end(),
+                         [format](const FormatTraits& traits) { return traits.format == format; });
+}
+
 int16_t toPcm16(float value) {
     // The float frames are the mix divided by 32768; the default rounding
     // mode rounds half to even, as the player's own conversion does.
@@ -126,45 +145,20 @@ std::optional<AudioFormat> formatOfName(const std::string& path) {
     std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    for (const AudioFormat format :
-         {AudioFormat::Wav, AudioFormat::Flac, AudioFormat::Vorbis, AudioFormat::Opus}) {
-        if (extension == extensionOf(format)) {
-            return format;
+    for (const FormatTraits& traits : formatTraits) {
+        if (traits.format != AudioFormat::Raw && extension == traits.extension) {
+            return traits.format;
         }
     }
     return std::nullopt;
 }
 
 const char* extensionOf(AudioFormat format) {
-    switch (format) {
-        case AudioFormat::Wav:
-            return ".wav";
-        case AudioFormat::Flac:
-            return ".flac";
-        case AudioFormat::Vorbis:
-            return ".ogg";
-        case AudioFormat::Opus:
-            return ".opus";
-        case AudioFormat::Raw:
-            break;
-    }
-    return ".raw";
+    return traitsOf(format).extension;
 }
 
 const char* nameOf(AudioFormat format) {
-    switch (format) {
-        case AudioFormat::Wav:
-            return "WAV";
-        case AudioFormat::Flac:
-            return "FLAC";
-        case AudioFormat::Vorbis:
-            return "Ogg Vorbis";
-        case AudioFormat::Opus:
-            return "Opus";
-        case AudioFormat::Raw:
-            break;
-    }
-    return "raw PCM";
+    return traitsOf(format).name;
 }
 
 bool formatTakesRate(AudioFormat format, int32_t rate) {

@@ -38,18 +38,12 @@ std::size_t count(const std::string& text, const std::string& what) {
 
 class XmInfoTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        scratch_ =
-            std::filesystem::temp_directory_path() / ("xm_info_test_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(scratch_);
-    }
-    void TearDown() override { std::filesystem::remove_all(scratch_); }
-
     ToolRun run(const std::string& arguments) {
         return runTool("'" + describer + "' " + arguments, scratch_);
     }
 
-    std::filesystem::path scratch_;
+    ScratchFolder folder_{"xm_info_test"};
+    const std::filesystem::path scratch_ = folder_.path();
 };
 
 TEST_F(XmInfoTest, ShortAndJsonLayoutsGiveThePlayersMeasure) {

@@ -57,13 +57,6 @@ void writeShortSong(const std::filesystem::path& path) {
 
 class XmPlayTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        scratch_ =
-            std::filesystem::temp_directory_path() / ("xm_play_test_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(scratch_);
-    }
-    void TearDown() override { std::filesystem::remove_all(scratch_); }
-
     // Plays with the disk driver into captured.raw, at about real time, with
     // standard input from /dev/null or from the given shell command.
     ToolRun play(const std::string& arguments, const std::string& input = {}) {
@@ -73,7 +66,8 @@ class XmPlayTest : public ::testing::Test {
     }
     std::filesystem::path captured() const { return scratch_ / "captured.raw"; }
 
-    std::filesystem::path scratch_;
+    ScratchFolder folder_{"xm_play_test"};
+    const std::filesystem::path scratch_ = folder_.path();
 };
 
 TEST_F(XmPlayTest, PlaysWhatTheRendererRenders) {

@@ -78,19 +78,13 @@ uint32_t littleEndian(const std::string& bytes, std::size_t at, int width) {
 
 class XmRenderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        scratch_ = std::filesystem::temp_directory_path() /
-                   ("xm_render_test_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(scratch_);
-    }
-    void TearDown() override { std::filesystem::remove_all(scratch_); }
-
     ToolRun run(const std::string& arguments, const std::filesystem::path& stdoutPath = {}) {
         return runTool("cd " + quoted(scratch_) + " && '" + renderer + "' " + arguments, scratch_,
                        stdoutPath);
     }
 
-    std::filesystem::path scratch_;
+    ScratchFolder folder_{"xm_render_test"};
+    const std::filesystem::path scratch_ = folder_.path();
 };
 
 TEST_F(XmRenderTest, WritesAWavFileThatIsTheSameOnEveryRun) {
