@@ -50,7 +50,7 @@ Sample* channelSample(const Instrument* instrument, const MusicChannel* channel)
         return &emptySample;
     }
     const uint8_t slot = instrument->noteSamples[channel->noteIndex];
-    if (slot >= maxInstrumentSamples || instrument->samples[slot] == nullptr) {
+    if (slot >= instrument->sampleCount || instrument->samples[slot] == nullptr) {
         return &emptySample;
     }
     return instrument->samples[slot];

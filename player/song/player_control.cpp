@@ -12,13 +12,14 @@ namespace {
 void releaseInstruments(Song* song) {
     for (int32_t i = 0; i < song->instrumentCount; ++i) {
         Instrument& instrument = song->instruments[i];
-        for (int32_t j = 0; j < instrument.sampleCount && j < maxInstrumentSamples; ++j) {
+        for (int32_t j = 0; j < instrument.sampleCount && instrument.samples != nullptr; ++j) {
             Sample* sample = instrument.samples[j];
             if (sample != nullptr && sample != &emptySample) {
                 releaseSampleData(sample->data);
                 std::free(sample);
             }
         }
+        std::free(instrument.samples);
     }
     std::free(song->instruments);
     song->instruments = nullptr;

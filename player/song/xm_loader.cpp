@@ -339,9 +339,14 @@ bool readInstrument(Song* song, XmReader& reader, int32_t index, std::string* re
                                   std::to_string(sampleCount) + " samples (at most " +
                                   std::to_string(maxInstrumentSamples) + ")");
     }
-    instrument.sampleCount = sampleCount;
     if (sampleCount > 0) {
         readInstrumentHeader(reader, instrument);
+        instrument.samples = allocateZeroed<Sample*>(sampleCount);
+        if (instrument.samples == nullptr) {
+            return refuse(
+                reason, "out of memory for the samples of instrument " + std::to_string(index + 1));
+        }
+        instrument.sampleCount = sampleCount;
     }
     reader.seekTo(start + headerSize);
     for (int32_t j = 0; j < sampleCount; ++j) {
@@ -352,9 +357,6 @@ bool readInstrument(Song* song, XmReader& reader, int32_t index, std::string* re
         }
         instrument.samples[j] = sample;
         readSampleHeader(reader, *sample);
-    }
-    for (int32_t j = sampleCount; j < maxInstrumentSamples; ++j) {
-        instrument.samples[j] = &emptySample;
     }
     for (int32_t j = 0; j < sampleCount; ++j) {
         if (!readSampleData(song, reader, *instrument.samples[j], index, j, reason)) {

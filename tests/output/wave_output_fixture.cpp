@@ -110,7 +110,7 @@ Song* makeTestSong(const TestSongShape& shape) {
     song->instruments = static_cast<Instrument*>(std::calloc(1, sizeof(Instrument)));
     Instrument& instrument = song->instruments[0];
     instrument.sampleCount = 1;
-    instrument.samples.fill(&emptySample);
+    instrument.samples = static_cast<Sample**>(std::calloc(1, sizeof(Sample*)));
     auto* sample = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
     sample->data = allocateSampleData(sampleLength);
     for (uint32_t i = 0; i < sampleLength; ++i) {

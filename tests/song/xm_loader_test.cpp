@@ -307,10 +307,6 @@ TEST(XmSamples, LoopTypesAndTheirGuardValues) {
     EXPECT_EQ(w.loopStart, 1u);
     EXPECT_EQ(w.loopLength, 3u);
     EXPECT_EQ(w.data[4], 40);
-
-    for (int j = 4; j < maxInstrumentSamples; ++j) {
-        EXPECT_EQ(instrument.samples[j], &emptySample);
-    }
 }
 
 TEST(XmSamples, LoopsReachingBeyondTheSampleAreClampedToIt) {
@@ -463,32 +459,32 @@ TEST(XmInstruments, SampleCountsAndEmptySlots) {
     const Song& song = *result.song;
     ASSERT_EQ(song.instrumentCount, 2);
     EXPECT_EQ(song.instruments[0].sampleCount, 0);
-    for (const Sample* slot : song.instruments[0].samples) {
-        EXPECT_EQ(slot, &emptySample);
-    }
+    EXPECT_EQ(song.instruments[0].samples, nullptr);
     EXPECT_EQ(song.instruments[1].sampleCount, 1);
     EXPECT_EQ(song.instruments[1].samples[0]->data[1], 0x0200);
     EXPECT_EQ(song.instruments[1].noteSamples[95], 20);
-    EXPECT_EQ(song.instruments[1].samples[1], &emptySample);
 }
 
-TEST(XmInstruments, SeventeenSamplesRefuseTheWholeSong) {
+TEST(XmInstruments, MoreSamplesThanTheMapCanNameRefuseTheWholeSong) {
     XmSampleSpec sample;
     sample.lengthBytes = 16;
     sample.data.assign(16, 1);
     XmSongSpec spec = songWithSamples({sample, sample});
     XmInstrumentSpec tooMany;
-    tooMany.declaredSamples = 17;
+    tooMany.declaredSamples = 257;
     spec.instruments.push_back(tooMany);
     // The first instrument's samples are built before the refusal; the
     // sanitizer build shows that they are released with the song.
     LoadResult result = load(buildXm(spec));
     EXPECT_EQ(result.song, nullptr);
-    EXPECT_EQ(result.reason, "instrument 2 has 17 samples (at most 16)");
+    EXPECT_EQ(result.reason, "instrument 2 has 257 samples (at most 256)");
 
-    spec.instruments[1].declaredSamples = 16;
-    spec.instruments[1].samples.assign(16, XmSampleSpec{});
-    EXPECT_NE(load(buildXm(spec)).song, nullptr);
+    spec.instruments[1].declaredSamples = 256;
+    spec.instruments[1].samples.assign(256, sample);
+    result = load(buildXm(spec));
+    ASSERT_NE(result.song, nullptr) << result.reason;
+    ASSERT_EQ(result.song->instruments[1].sampleCount, 256);
+    EXPECT_EQ(result.song->instruments[1].samples[255]->data[15], 16 << 8);
 }
 
 TEST(XmInstruments, InstrumentsBeyondWhatCellsCanNameAreNotRead) {
