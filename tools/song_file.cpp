@@ -3,32 +3,64 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "player/song/file_stream.h"
 #include "player/song/player_control.h"
+#include "player/song/stream.h"
 
 namespace {
 
 constexpr std::size_t titleOffset = 17;
 constexpr std::size_t titleLength = 20;
 
-}  // namespace
-
-Song* loadSongFile(const std::string& path, std::string& reason) {
-    // The stream layer only says that a file could not be opened; the system
-    // knows why.
+// The stream layer only says that a file could not be opened; the system
+// knows why.
+bool canOpen(const std::string& path, std::string& reason) {
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (probe == nullptr) {
         reason = std::strerror(errno);
-        return nullptr;
+        return false;
     }
     std::fclose(probe);
+    return true;
+}
+
+}  // namespace
+
+Song* loadSongFile(const std::string& path, std::string& reason) {
+    if (!canOpen(path, reason)) {
+        return nullptr;
+    }
     registerFileStream();
     std::string loaderReason;
     Song* song = loadSong(path.c_str(), nullptr, &loaderReason);
     if (song == nullptr) {
         reason = loaderReason.empty() ? "the file was refused" : loaderReason;
+    }
+    return song;
+}
+
+Song* loadSongFile(const std::string& path, std::string& reason, XmFileFacts& facts) {
+    facts = {};
+    if (!canOpen(path, reason)) {
+        return nullptr;
+    }
+    registerFileStream();
+    auto* song = static_cast<Song*>(std::calloc(1, sizeof(Song)));
+    SongStream* stream = streamOpen(path.c_str());
+    if (song == nullptr || stream == nullptr) {
+        std::free(song);
+        streamClose(stream);
+        reason = "the file could not be read";
+        return nullptr;
+    }
+    const bool loaded = readXmSong(song, stream, &reason, &facts);
+    streamClose(stream);
+    if (!loaded) {
+        freeSong(song);
+        return nullptr;
     }
     return song;
 }

@@ -13,8 +13,10 @@ constexpr char usage[] =
     "Usage: xm_info FILE.xm...\n"
     "Prints what each XM file holds as the player loads it: title, channels,\n"
     "order list, patterns, instruments and their samples with loop types and\n"
-    "lengths in sample values. A file the player refuses is reported with the\n"
-    "reason, and the exit status is then 1.\n";
+    "lengths in sample values, and how the file stores them: its format version,\n"
+    "the most samples in one instrument, compressed samples and the bytes after\n"
+    "the last sample, which are not read. A file the player refuses is reported\n"
+    "with the reason, and the exit status is then 1.\n";
 
 const char* loopName(uint8_t loopType) {
     switch (loopType) {
@@ -76,15 +78,26 @@ void printInstruments(const Song& song) {
     }
 }
 
+void printStorage(const XmFileFacts& facts) {
+    std::printf("Samples:     at most %d in one instrument, %d stored compressed\n",
+                facts.mostSamples, facts.compressedSamples);
+    std::printf("Trailing:    %lld bytes after the last sample, not read\n",
+                static_cast<long long>(facts.bytesAfterLastSample));
+}
+
 bool describe(const std::string& path) {
     std::string reason;
-    Song* song = loadSongFile(path, reason);
+    XmFileFacts facts{};
+    Song* song = loadSongFile(path, reason, facts);
     if (song == nullptr) {
         std::fprintf(stderr, "xm_info: %s: refused: %s\n", path.c_str(), reason.c_str());
         return false;
     }
     std::printf("File:        %s\n", path.c_str());
     std::printf("Title:       \"%s\"\n", readSongTitle(path).c_str());
+    std::printf(
+        "Version:     0x%04X%s\n", facts.version,
+        facts.version < 0x0104 ? " (patterns after the instruments, sample data last)" : "");
     std::printf("Channels:    %d\n", song->channelCount);
     std::printf("Frequencies: %s table\n",
                 (song->flags & linearFrequencyTable) ? "linear" : "Amiga");
@@ -93,6 +106,7 @@ bool describe(const std::string& path) {
     printOrders(*song);
     printPatterns(*song);
     printInstruments(*song);
+    printStorage(facts);
     freeSong(song);
     return true;
 }
