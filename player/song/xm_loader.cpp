@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "player/sequencer/channel.h"
@@ -30,7 +31,9 @@ constexpr uint32_t shortPatternHeaderLength = 8;  // the row count less one in 8
 constexpr int32_t instrumentNameAndType = 23;
 constexpr uint16_t maxEnvelopeValue = 64;
 constexpr int32_t defaultTempoWhenMissing = 125;
-constexpr int32_t maxTempo = 255;
+// Later trackers write tempos up to 1000. A tempo plays as written up to what
+// the record holds; the tick setter keeps every tick at least one frame long.
+constexpr int32_t maxTempo = std::numeric_limits<int16_t>::max();
 constexpr int32_t maxSpeed = 255;
 
 std::string hex16(uint16_t value) {

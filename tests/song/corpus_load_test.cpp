@@ -17,7 +17,6 @@ void expectPlayable(const Song& song, const std::string& file) {
     ASSERT_LE(song.songLength, 256);
     EXPECT_LT(song.restartPosition, song.songLength);
     EXPECT_GE(song.defaultTempo, 1);
-    EXPECT_LE(song.defaultTempo, 255);
     for (int k = 0; k < song.songLength; ++k) {
         ASSERT_LT(song.orders[k], song.patternCount);
     }

@@ -152,4 +152,20 @@ TEST(XmLayouts, NotesReachEverySampleOfALargeInstrumentAndNoneBeyondIt) {
     EXPECT_EQ(loudest(render(image, 6.0)), 0);
 }
 
+// A tick lasts 2.5 / tempo seconds also above 255: at 343 beats per minute
+// the first note, on row 8 at 6 ticks a row, starts after 8 x 6 ticks of
+// trunc(44100 x 2.5 / 343) = 321 frames.
+TEST(XmLayouts, AHeaderTempoAbove255PlaysAsWritten) {
+    xm::Module module = songNamed("tempo-343.xm");
+    xm::Pattern pattern = xm::makePattern(16, module.channels);
+    xm::cellAt(pattern, module.channels, 8, 1) = {37, 2, 0, 0, 0};
+    module.patterns = {pattern};
+    module.orders = {0};
+    const std::vector<int16_t> frames = render(xm::writeModule(module), 0.5);
+    constexpr size_t startFrame = 8 * 6 * 321;
+    ASSERT_GT(frames.size(), 2 * (startFrame + 1));
+    EXPECT_EQ(loudest(std::vector<int16_t>(frames.begin(), frames.begin() + 2 * startFrame)), 0);
+    EXPECT_GT(std::abs(frames[2 * (startFrame + 1)]), 0);
+}
+
 }  // namespace

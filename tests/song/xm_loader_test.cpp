@@ -96,13 +96,15 @@ TEST(XmHeader, ValuesOutsideThePlayableRangeAreClampedOrRefused) {
     spec = smallSong();
     spec.songLength = 0;
     spec.orders[0] = 3;
-    spec.tempo = 400;
+    spec.tempo = 1000;
     result = load(buildXm(spec));
     ASSERT_NE(result.song, nullptr) << result.reason;
     EXPECT_EQ(result.song->songLength, 1) << "the first order entry is always played";
     EXPECT_EQ(result.song->patternCount, 4);
     EXPECT_EQ(result.song->patterns[3].rowCount, 64);
-    EXPECT_EQ(result.song->defaultTempo, 255);
+    EXPECT_EQ(result.song->defaultTempo, 1000);
+    spec.tempo = 65535;
+    EXPECT_EQ(load(buildXm(spec)).song->defaultTempo, 32767);
 
     spec = smallSong();
     spec.channels = 32;
