@@ -124,7 +124,8 @@ bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, bool early
         const int64_t storedCells = int64_t{storedRows} * channels;
         // Every cell takes at least one byte, so cells the file cannot hold
         // mean a cut-off file.
-        if (packedSize != 0 && storedCells > reader.remaining()) {
+        if (packedSize != 0 &&
+            (storedCells > reader.remaining() || (earlyLayout && header.dataEnd > reader.length))) {
             return refuse(reason, "the file ends inside the data of pattern " + std::to_string(p));
         }
         // No row to play would leave the sequencer outside the pattern.
@@ -273,10 +274,38 @@ bool readInstrumentSamples(Song* song, XmReader& reader, int32_t index, std::str
     return true;
 }
 
-bool readInstrument(Song* song, XmReader& reader, int32_t index, XmFileFacts& facts,
-                    std::string* reason) {
-    return readInstrumentAndSampleHeaders(reader, song->instruments[index], index, facts, reason) &&
-           readInstrumentSamples(song, reader, index, reason);
+// Patterns, then each instrument with its sample headers and sample data.
+bool readCurrentLayout(Song* song, XmReader& reader, int32_t filePatterns, XmFileFacts& facts,
+                       std::string* reason) {
+    if (!readPatterns(song, reader, filePatterns, false, reason)) {
+        return false;
+    }
+    for (int32_t i = 0; i < song->instrumentCount; ++i) {
+        if (!readInstrumentAndSampleHeaders(reader, song->instruments[i], i, facts, reason) ||
+            !readInstrumentSamples(song, reader, i, reason)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every instrument's headers, then the patterns, then all sample data.
+bool readEarlyLayout(Song* song, XmReader& reader, int32_t filePatterns, XmFileFacts& facts,
+                     std::string* reason) {
+    for (int32_t i = 0; i < song->instrumentCount; ++i) {
+        if (!readInstrumentAndSampleHeaders(reader, song->instruments[i], i, facts, reason)) {
+            return false;
+        }
+    }
+    if (!readPatterns(song, reader, filePatterns, true, reason)) {
+        return false;
+    }
+    for (int32_t i = 0; i < song->instrumentCount; ++i) {
+        if (!readInstrumentSamples(song, reader, i, reason)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool readSong(Song* song, SongStream* stream, std::string* reason, XmFileFacts& facts) {
@@ -364,29 +393,9 @@ bool readSong(Song* song, SongStream* stream, std::string* reason, XmFileFacts& 
     }
     song->instrumentCount = static_cast<int16_t>(instruments);
 
-    if (earlyLayout) {
-        for (int32_t i = 0; i < instruments; ++i) {
-            if (!readInstrumentAndSampleHeaders(reader, song->instruments[i], i, facts, reason)) {
-                return false;
-            }
-        }
-        if (!readPatterns(song, reader, filePatterns, true, reason)) {
-            return false;
-        }
-        for (int32_t i = 0; i < instruments; ++i) {
-            if (!readInstrumentSamples(song, reader, i, reason)) {
-                return false;
-            }
-        }
-    } else {
-        if (!readPatterns(song, reader, filePatterns, false, reason)) {
-            return false;
-        }
-        for (int32_t i = 0; i < instruments; ++i) {
-            if (!readInstrument(song, reader, i, facts, reason)) {
-                return false;
-            }
-        }
+    if (!(earlyLayout ? readEarlyLayout(song, reader, filePatterns, facts, reason)
+                      : readCurrentLayout(song, reader, filePatterns, facts, reason))) {
+        return false;
     }
     // Later trackers append chunks of their own (texts, plug-in data); they
     // are no song data and stay unread.

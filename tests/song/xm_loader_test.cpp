@@ -549,6 +549,7 @@ std::vector<uint8_t> earlySong(uint16_t version) {
     module.orders = {0};
     module.patterns = {xm::makePattern(4, 2)};
     xm::cellAt(module.patterns[0], 2, 1, 1) = {49, 0, 0x30, 0x0C, 0x20};
+    module.trailingData = {'t', 'e', 'x', 't'};  // so that the file goes on after the pattern
     return xm::writeModule(module);
 }
 
@@ -562,6 +563,8 @@ TEST(XmVersions, EarlierVersionsLoadWhereTheirLengthsAddUp) {
         EXPECT_EQ(result.song->patterns[0].rowCount, 4);
         EXPECT_EQ(result.song->patterns[0].notes[3].note, 49);
         EXPECT_EQ(result.song->patterns[0].notes[3].effectParam, 0x20);
+        result = load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 6));
+        EXPECT_EQ(result.reason, "the file ends inside the data of pattern 0");
 
         ++bytes[patternHeader + (version == xm::kVersion0102 ? 6 : 7)];  // the packed size
         result = load(bytes);
