@@ -32,6 +32,7 @@ const PatternNote* rowCells(const Song* song, int32_t orderPos, int32_t row);
 const Instrument* channelInstrument(const Song* song, const MusicChannel* channel);
 
 // The sample that the instrument maps the channel's note to, or emptySample
-// when the slot is 16 or more or holds no sample. Not const: the set-finetune
-// effect writes into the song's sample (never into emptySample).
+// when the slot lies beyond the instrument's samples or holds none. Not
+// const: the set-finetune effect writes into the song's sample (never into
+// emptySample).
 Sample* channelSample(const Instrument* instrument, const MusicChannel* channel);
