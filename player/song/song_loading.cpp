@@ -12,13 +12,14 @@ namespace {
 void releaseInstruments(Song* song) {
     for (int32_t i = 0; i < song->instrumentCount; ++i) {
         Instrument& instrument = song->instruments[i];
-        for (int32_t j = 0; j < instrument.sampleCount && j < maxInstrumentSamples; ++j) {
+        for (int32_t j = 0; j < instrument.sampleCount && instrument.samples != nullptr; ++j) {
             Sample* sample = instrument.samples[j];
             if (sample != nullptr && sample != &emptySample) {
                 releaseSampleData(sample->data);
                 std::free(sample);
             }
         }
+        std::free(instrument.samples);
     }
     std::free(song->instruments);
     song->instruments = nullptr;
@@ -48,6 +49,11 @@ void releaseSong(Song* song) {
 
 Song* loadSong(const StreamCallbacks& streams, const char* name,
                SampleDataCallback sampleDataCallback, std::string* reason) {
+    return loadSong(streams, name, sampleDataCallback, reason, nullptr);
+}
+
+Song* loadSong(const StreamCallbacks& streams, const char* name,
+               SampleDataCallback sampleDataCallback, std::string* reason, XmFileFacts* facts) {
     auto* song = static_cast<Song*>(std::calloc(1, sizeof(Song)));
     if (song == nullptr) {
         if (reason != nullptr) {
@@ -65,7 +71,7 @@ Song* loadSong(const StreamCallbacks& streams, const char* name,
         return nullptr;
     }
     song->sampleDataCallback = sampleDataCallback;
-    const bool loaded = readXmSong(song, stream, reason);
+    const bool loaded = readXmSong(song, stream, reason, facts);
     streamClose(stream);
     if (!loaded) {
         releaseSong(song);
