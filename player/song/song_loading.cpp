@@ -1,7 +1,11 @@
 #include "player/song/song_loading.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "player/song/file_stream.h"
 #include "player/song/stream.h"
 #include "player/song/xm_loader.h"
 
@@ -78,6 +82,20 @@ Song* loadSong(const StreamCallbacks& streams, const char* name,
         return nullptr;
     }
     return song;
+}
+
+Song* loadSongFile(const char* path, std::string* reason, XmFileFacts* facts) {
+    // The stream layer only says that a file could not be opened; the system
+    // knows why.
+    std::FILE* probe = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    if (probe == nullptr) {
+        if (reason != nullptr) {
+            *reason = path != nullptr ? std::strerror(errno) : "no file named";
+        }
+        return nullptr;
+    }
+    std::fclose(probe);
+    return loadSong(fileStreamCallbacks(), path, nullptr, reason, facts);
 }
 
 bool freeSong(Song* song) {

@@ -16,6 +16,9 @@ Song* loadSong(const StreamCallbacks& streams, const char* name,
 // The same; `facts` (when not null) receives how the file stores the song.
 Song* loadSong(const StreamCallbacks& streams, const char* name,
                SampleDataCallback sampleDataCallback, std::string* reason, XmFileFacts* facts);
+// Loads an XM file from disk, with the system's reason when it cannot be
+// opened.
+Song* loadSongFile(const char* path, std::string* reason, XmFileFacts* facts);
 // Releases a loaded song; no playback may use it any more. False for null.
 bool freeSong(Song* song);
 
