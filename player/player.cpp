@@ -134,17 +134,7 @@ int64_t millisecondsOf(const Player& player, int64_t frames) {
 }  // namespace
 
 Song* loadSongFile(const char* path, std::string* reason) {
-    // The stream layer only says that a file could not be opened; the system
-    // knows why.
-    std::FILE* probe = path != nullptr ? std::fopen(path, "rb") : nullptr;
-    if (probe == nullptr) {
-        if (reason != nullptr) {
-            *reason = path != nullptr ? std::strerror(errno) : "no file named";
-        }
-        return nullptr;
-    }
-    std::fclose(probe);
-    return loadSong(fileStreamCallbacks(), path, nullptr, reason);
+    return loadSongFile(path, reason, nullptr);
 }
 
 SongSummary describeSong(const Song& song) {

@@ -9,6 +9,7 @@
 // The full listing shows the loaded records themselves, beyond the public
 // summary.
 #include "player/song/song.h"
+#include "player/song/song_loading.h"
 #include "tools/command_line.h"
 #include "tools/song_title.h"
 
@@ -20,9 +21,11 @@ constexpr char description[] =
     "Prints what each XM file holds as the player loads it: title, channels, "
     "order list, patterns, instruments and their samples, the duration of one "
     "pass through the song (from the start until it comes back to a row it "
-    "played in the same state) and the order, row and time it loops to. A file "
-    "the player refuses is reported with the reason, and the exit status is "
-    "then 1.";
+    "played in the same state) and the order, row and time it loops to, and how "
+    "the file stores the song: its format version, the most samples in one "
+    "instrument, compressed samples and the bytes after the last sample, which "
+    "are not read. A file the player refuses is reported with the reason, and "
+    "the exit status is then 1.";
 
 constexpr char footer[] =
     "JSON output:\n"
@@ -109,9 +112,20 @@ void printInstruments(const Song& song) {
     }
 }
 
-void printFull(const std::string& path, const Song& song, const SongDuration& duration) {
+void printStorage(const XmFileFacts& facts) {
+    std::printf("Samples:     at most %d in one instrument, %d stored compressed\n",
+                facts.mostSamples, facts.compressedSamples);
+    std::printf("Trailing:    %lld bytes after the last sample, not read\n",
+                static_cast<long long>(facts.bytesAfterLastSample));
+}
+
+void printFull(const std::string& path, const Song& song, const SongDuration& duration,
+               const XmFileFacts& facts) {
     std::printf("File:        %s\n", path.c_str());
     std::printf("Title:       \"%s\"\n", readSongTitle(path).c_str());
+    std::printf(
+        "Version:     0x%04X%s\n", facts.version,
+        facts.version < 0x0104 ? " (patterns after the instruments, sample data last)" : "");
     std::printf("Duration:    %s (%lld ms)\n", clockTime(duration.milliseconds).c_str(),
                 static_cast<long long>(duration.milliseconds));
     if (duration.comesBack) {
@@ -129,6 +143,7 @@ void printFull(const std::string& path, const Song& song, const SongDuration& du
     printOrders(song);
     printPatterns(song);
     printInstruments(song);
+    printStorage(facts);
 }
 
 void printShort(const std::string& path, const Song& song, const SongDuration& duration) {
@@ -186,7 +201,8 @@ void printJson(const std::string& path, const Song& song, const SongDuration& du
 
 bool describe(const std::string& path, const Options& options) {
     std::string reason;
-    Song* song = loadSongFile(path.c_str(), &reason);
+    XmFileFacts facts{};
+    Song* song = loadSongFile(path.c_str(), &reason, &facts);
     if (song == nullptr) {
         if (options.layout == Layout::Json) {
             std::printf("  {\"file\": %s, \"error\": %s}", jsonString(path).c_str(),
@@ -198,7 +214,7 @@ bool describe(const std::string& path, const Options& options) {
     const SongDuration duration = measureSong(*song, options.rate);
     switch (options.layout) {
         case Layout::Full:
-            printFull(path, *song, duration);
+            printFull(path, *song, duration, facts);
             break;
         case Layout::Short:
             printShort(path, *song, duration);

@@ -361,7 +361,7 @@ TEST(XmWriter, RefusesModulesThatPlayersCannotRead) {
     m.instruments[0].samples[0].loopLength = 11;
     EXPECT_THROW(xm::validate(m), std::invalid_argument);
     m = smallModule();
-    m.instruments[0].samples.assign(17, xm::Sample{});
+    m.instruments[0].samples.assign(257, xm::Sample{});
     EXPECT_THROW(xm::validate(m), std::invalid_argument);
     m = smallModule();
     m.instruments[0].noteSamples[10] = 1;
