@@ -213,17 +213,23 @@ bool AudioFile::write(const float* frames, int32_t frameCount, std::string& erro
     }
     bool written = true;
     if (sink.raw()) {
-        sink.bytes.clear();
-        if (sink.integerValues()) {
-            for (const int16_t value : sink.values) {
-                appendLittleEndian(sink.bytes, value);
+        const void* data = sink.integerValues() ? static_cast<const void*>(sink.values.data())
+                                                : static_cast<const void*>(frames);
+        const auto size = static_cast<sf_count_t>(
+            valueCount * (sink.integerValues() ? sizeof(int16_t) : sizeof(float)));
+        if constexpr (std::endian::native == std::endian::big) {
+            sink.bytes.clear();
+            if (sink.integerValues()) {
+                for (const int16_t value : sink.values) {
+                    appendLittleEndian(sink.bytes, value);
+                }
+            } else {
+                std::for_each(frames, frames + valueCount,
+                              [&](float value) { appendLittleEndian(sink.bytes, value); });
             }
-        } else {
-            std::for_each(frames, frames + valueCount,
-                          [&](float value) { appendLittleEndian(sink.bytes, value); });
+            data = sink.bytes.data();
         }
-        written = fileWrite(sink.bytes.data(), static_cast<sf_count_t>(sink.bytes.size()),
-                            &sink.io) == static_cast<sf_count_t>(sink.bytes.size());
+        written = fileWrite(data, size, &sink.io) == size;
     } else if (sink.integerValues()) {
         written = sf_writef_short(sink.sound, sink.values.data(), frameCount) == frameCount;
     } else {
