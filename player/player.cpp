@@ -137,6 +137,18 @@ Song* loadSongFile(const char* path, std::string* reason) {
     return loadSongFile(path, reason, nullptr);
 }
 
+int32_t orderPattern(const Song& song, int32_t order) {
+    return order >= 0 && order < std::clamp<int32_t>(song.songLength, 0, 256) ? song.orders[order]
+                                                                              : -1;
+}
+
+int32_t orderRows(const Song& song, int32_t order) {
+    const int32_t pattern = orderPattern(song, order);
+    return pattern >= 0 && pattern < song.patternCount && song.patterns != nullptr
+               ? song.patterns[pattern].rowCount
+               : 0;
+}
+
 SongSummary describeSong(const Song& song) {
     return {
         song.channelCount,
@@ -236,8 +248,13 @@ int32_t viewChannels(const Player& player, ChannelView* views, int32_t capacity)
 SongDuration measureSong(const Song& song, int32_t rate) {
     rate = std::clamp(rate, minOutputRate, maxOutputRate);
     const SongLength length = measureSongLength(song, rate);
-    return {length.frames * 1000 / rate, length.loopStartFrames * 1000 / rate,
-            length.loopTarget.orderPos, length.loopTarget.row, length.comesBack};
+    return {length.frames * 1000 / rate,
+            length.loopStartFrames * 1000 / rate,
+            length.loopTarget.orderPos,
+            length.loopTarget.row,
+            length.comesBack,
+            length.frames,
+            length.loopStartFrames};
 }
 
 void setPassLimit(Player& player, int32_t passes) {
@@ -265,23 +282,20 @@ bool seekToTime(Player& player, int64_t milliseconds) {
 bool seekToOrder(Player& player, int32_t order, int32_t row) {
     measure(player);
     const int64_t previous = player.framesRendered;
-    // Looked for through one pass and the block that ends it.
+    // Looked for through one pass and the block that ends it, played ahead
+    // without mixing; then played ahead again to the block where it was
+    // found, which is heard.
     const int64_t searched = player.length.frames + player.blockFrames;
     restartPlayer(player);
-    Playback blockStartState = player.playback;
     while (nextBlockStart(player) < searched) {
-        blockStartState = player.playback;
         const bool songStart = nextBlockStart(player) == 0;
         walkNextBlock(player);
         for (int32_t i = songStart ? 0 : 1; i < player.markCount; ++i) {
             const RowMark& mark = player.marks[i];
             if (mark.orderPos == order && mark.row == row) {
-                // That block again, heard this time.
-                player.playback = blockStartState;
-                player.blockFilled = 0;
-                nextBlock(player);
-                player.blockOffset = mark.frame;
-                player.framesRendered = player.blockStart + mark.frame;
+                const int64_t found = player.blockStart + mark.frame;
+                restartPlayer(player);
+                seekToFrame(player, found);
                 return true;
             }
         }

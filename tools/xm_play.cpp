@@ -20,9 +20,6 @@
 #include "platform/terminal_keys.h"
 #include "platform/terminal_screen.h"
 #include "player/player.h"
-// The display names the pattern each order plays and its rows, which the
-// public summary does not give.
-#include "player/song/song.h"
 #include "tools/command_line.h"
 #include "tools/play_display.h"
 #include "tools/song_title.h"
@@ -116,6 +113,7 @@ class Session {
             PlayerHandle spare)
         : options_(options),
           song_(song),
+          orders_(describeSong(song).songLength),
           device_(device),
           shared_(shared),
           spare_(std::move(spare)),
@@ -124,9 +122,9 @@ class Session {
         if (screen_.title.empty()) {
             screen_.title = std::filesystem::path(options.songPath).filename().string();
         }
-        screen_.orderCount = song.songLength;
+        screen_.orderCount = orders_;
         screen_.durationMilliseconds = measureSong(song, options.rate).milliseconds;
-        screen_.channels.resize(static_cast<std::size_t>(song.channelCount));
+        screen_.channels.resize(static_cast<std::size_t>(describeSong(song).channels));
         screen_.levels.assign(screen_.channels.size(), 0.0f);
     }
 
@@ -183,10 +181,8 @@ class Session {
         screen_.order = justJumped ? jump_->order : at.order;
         screen_.row = justJumped ? jump_->row : at.row;
         screen_.milliseconds = at.milliseconds;
-        const int32_t pattern = song_.orders[static_cast<std::size_t>(
-            std::clamp<int32_t>(screen_.order, 0, song_.songLength - 1))];
-        screen_.pattern = pattern;
-        screen_.rowCount = pattern < song_.patternCount ? song_.patterns[pattern].rowCount : 0;
+        screen_.pattern = orderPattern(song_, screen_.order);
+        screen_.rowCount = orderRows(song_, screen_.order);
         for (std::size_t c = 0; c < screen_.channels.size(); ++c) {
             screen_.levels[c] = std::max(screen_.channels[c].volume, screen_.levels[c] * meterFall);
         }
@@ -223,8 +219,8 @@ class Session {
     void jump(int32_t direction) {
         look();
         const int32_t order = screen_.order;
-        for (int32_t target = std::max(order + direction, 0);
-             target >= 0 && target < song_.songLength; target += direction) {
+        for (int32_t target = std::max(order + direction, 0); target >= 0 && target < orders_;
+             target += direction) {
             if (seekToOrder(*spare_, target, 0)) {
                 jump_ = Position{target, 0, 0, renderedPosition(*spare_).frames, 0};
                 {
@@ -256,6 +252,7 @@ class Session {
 
     const Options& options_;
     const Song& song_;
+    int32_t orders_;
     PullAudioDevice& device_;
     Shared& shared_;
     PlayerHandle spare_;
