@@ -204,36 +204,54 @@ bool AudioFile::open(const std::string& path, const AudioEncoding& encoding, std
     return true;
 }
 
+bool AudioFile::takesIntegers() const {
+    return sink_->integerValues();
+}
+
 bool AudioFile::write(const float* frames, int32_t frameCount, std::string& error) {
     Sink& sink = *sink_;
     const std::size_t valueCount = channels * static_cast<std::size_t>(frameCount);
     if (sink.integerValues()) {
         sink.values.resize(valueCount);
         std::transform(frames, frames + valueCount, sink.values.begin(), toPcm16);
+        return write(sink.values.data(), frameCount, error);
     }
     bool written = true;
     if (sink.raw()) {
-        const void* data = sink.integerValues() ? static_cast<const void*>(sink.values.data())
-                                                : static_cast<const void*>(frames);
-        const auto size = static_cast<sf_count_t>(
-            valueCount * (sink.integerValues() ? sizeof(int16_t) : sizeof(float)));
+        const void* data = frames;
         if constexpr (std::endian::native == std::endian::big) {
             sink.bytes.clear();
-            if (sink.integerValues()) {
-                for (const int16_t value : sink.values) {
-                    appendLittleEndian(sink.bytes, value);
-                }
-            } else {
-                std::for_each(frames, frames + valueCount,
-                              [&](float value) { appendLittleEndian(sink.bytes, value); });
-            }
+            std::for_each(frames, frames + valueCount,
+                          [&](float value) { appendLittleEndian(sink.bytes, value); });
             data = sink.bytes.data();
         }
+        const auto size = static_cast<sf_count_t>(valueCount * sizeof(float));
         written = fileWrite(data, size, &sink.io) == size;
-    } else if (sink.integerValues()) {
-        written = sf_writef_short(sink.sound, sink.values.data(), frameCount) == frameCount;
     } else {
         written = sf_writef_float(sink.sound, frames, frameCount) == frameCount;
+    }
+    if (!written) {
+        error = sink.reason();
+    }
+    return written;
+}
+
+bool AudioFile::write(const int16_t* frames, int32_t frameCount, std::string& error) {
+    Sink& sink = *sink_;
+    const std::size_t valueCount = channels * static_cast<std::size_t>(frameCount);
+    bool written = true;
+    if (sink.raw()) {
+        const void* data = frames;
+        if constexpr (std::endian::native == std::endian::big) {
+            sink.bytes.clear();
+            std::for_each(frames, frames + valueCount,
+                          [&](int16_t value) { appendLittleEndian(sink.bytes, value); });
+            data = sink.bytes.data();
+        }
+        const auto size = static_cast<sf_count_t>(valueCount * sizeof(int16_t));
+        written = fileWrite(data, size, &sink.io) == size;
+    } else {
+        written = sf_writef_short(sink.sound, frames, frameCount) == frameCount;
     }
     if (!written) {
         error = sink.reason();

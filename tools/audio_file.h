@@ -43,6 +43,12 @@ class AudioFile {
     bool open(const std::string& path, const AudioEncoding& encoding, std::string& error);
     // Writes frameCount interleaved stereo frames; false with the reason.
     bool write(const float* frames, int32_t frameCount, std::string& error);
+    // The same from the player's own 16-bit frames, for an encoding that
+    // stores integers.
+    bool write(const int16_t* frames, int32_t frameCount, std::string& error);
+    // Whether the encoding stores 16-bit integers, which the player's 16-bit
+    // frames then give directly.
+    bool takesIntegers() const;
     // Finishes the file; false with the reason, and the file is removed.
     bool close(std::string& error);
     // Closes and removes a file that will not be finished.

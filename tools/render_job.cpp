@@ -12,54 +12,31 @@ struct PlayerRelease {
     void operator()(xmplayer::Player* player) const { xmplayer::destroyPlayer(player); }
 };
 
-// Holds back the last fadeFrames frames rendered, so that the fade can end
-// where the song ends even when only the pass limit knows where that is.
-class FadeOut {
-  public:
-    explicit FadeOut(int64_t frames) : ring_(2 * static_cast<std::size_t>(frames)) {}
+// The frames of the whole render: the frames asked for, or the passes at the
+// job's rate.
+int64_t totalFrames(const RenderJob& job) {
+    if (job.frames > 0) {
+        return job.frames;
+    }
+    const xmplayer::SongDuration pass = xmplayer::measureSong(*job.song, job.encoding.rate);
+    return pass.frames + (job.passes - 1) * (pass.frames - pass.loopStartFrames);
+}
 
-    // Takes the rendered frames; `ready` gets the frames now out of the fade's
-    // reach, in order.
-    void take(const float* frames, int32_t frameCount, std::vector<float>& ready) {
-        ready.clear();
-        if (ring_.empty()) {
-            ready.assign(frames, frames + 2 * static_cast<std::size_t>(frameCount));
-            return;
-        }
-        const std::size_t capacity = ring_.size() / 2;
-        for (int32_t f = 0; f < frameCount; ++f) {
-            std::size_t slot = (head_ + held_) % capacity;
-            if (held_ == capacity) {
-                slot = head_;
-                ready.insert(ready.end(), &ring_[2 * slot], &ring_[2 * slot] + 2);
-                head_ = (head_ + 1) % capacity;
-            } else {
-                ++held_;
-            }
-            ring_[2 * slot] = frames[2 * f];
-            ring_[2 * slot + 1] = frames[2 * f + 1];
+// A straight fade to silence over the last fadeFrames of totalFrames frames,
+// applied to frames starting at frame `first`.
+void fadeOut(float* frames, int32_t frameCount, int64_t first, int64_t totalFrames,
+             int64_t fadeFrames) {
+    const int64_t fadeStart = totalFrames - fadeFrames;
+    for (int32_t f = 0; f < frameCount; ++f) {
+        const int64_t frame = first + f;
+        if (frame >= fadeStart) {
+            const auto gain = static_cast<float>(static_cast<double>(totalFrames - 1 - frame) /
+                                                 static_cast<double>(fadeFrames));
+            frames[2 * f] *= gain;
+            frames[2 * f + 1] *= gain;
         }
     }
-
-    // The frames held back, faded from full volume down to silence.
-    void finish(std::vector<float>& ready) {
-        ready.clear();
-        const std::size_t capacity = ring_.size() / 2;
-        for (std::size_t k = 0; k < held_; ++k) {
-            const std::size_t slot = (head_ + k) % capacity;
-            const auto gain =
-                static_cast<float>(static_cast<double>(held_ - 1 - k) / static_cast<double>(held_));
-            ready.push_back(ring_[2 * slot] * gain);
-            ready.push_back(ring_[2 * slot + 1] * gain);
-        }
-        held_ = 0;
-    }
-
-  private:
-    std::vector<float> ring_;
-    std::size_t head_ = 0;
-    std::size_t held_ = 0;
-};
+}
 
 std::string describeOutput(const RenderJob& job, int64_t frames) {
     const int32_t rate = job.encoding.rate;
@@ -100,29 +77,36 @@ void renderJob(RenderJob& job, std::atomic<uint64_t>& framesDone) {
     }
     const std::string written =
         job.outputPath == "-" ? std::string("standard output") : job.outputPath;
-    FadeOut fade(job.fadeFrames);
-    std::vector<float> piece(2 * static_cast<std::size_t>(pieceFrames));
-    std::vector<float> ready;
+    const int64_t fadeFrames = job.fadeFrames > 0 ? std::min(job.fadeFrames, totalFrames(job)) : 0;
+    const int64_t total = fadeFrames > 0 ? totalFrames(job) : 0;
+    // Without a fade, an integer encoding takes the player's own 16-bit frames.
+    const bool integerFrames = fadeFrames == 0 && file.takesIntegers();
+    std::vector<float> floats(integerFrames ? 0 : 2 * static_cast<std::size_t>(pieceFrames));
+    std::vector<int16_t> integers(integerFrames ? 2 * static_cast<std::size_t>(pieceFrames) : 0);
     int64_t done = 0;
     for (bool ended = false; !ended;) {
         int32_t wanted = pieceFrames;
         if (job.frames > 0) {
             wanted = static_cast<int32_t>(std::min<int64_t>(wanted, job.frames - done));
         }
-        const int32_t got = xmplayer::renderFloatFrames(*player, piece.data(), wanted);
-        ended = got < pieceFrames;
-        fade.take(piece.data(), got, ready);
-        if (ended) {
-            std::vector<float> last;
-            fade.finish(last);
-            ready.insert(ready.end(), last.begin(), last.end());
+        int32_t got = 0;
+        bool stored = true;
+        if (integerFrames) {
+            got = xmplayer::renderFrames(*player, integers.data(), wanted);
+            stored = got == 0 || file.write(integers.data(), got, error);
+        } else {
+            got = xmplayer::renderFloatFrames(*player, floats.data(), wanted);
+            if (fadeFrames > 0) {
+                fadeOut(floats.data(), got, done, total, fadeFrames);
+            }
+            stored = got == 0 || file.write(floats.data(), got, error);
         }
-        const auto readyFrames = static_cast<int32_t>(ready.size() / 2);
-        if (readyFrames > 0 && !file.write(ready.data(), readyFrames, error)) {
+        if (!stored) {
             file.discard();
             fail("cannot write " + written + ": " + error);
             return;
         }
+        ended = got < pieceFrames;
         done += got;
         framesDone.fetch_add(static_cast<uint64_t>(got));
     }

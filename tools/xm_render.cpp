@@ -8,10 +8,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -317,18 +319,26 @@ void renderAll(std::vector<RenderJob>& jobs, int32_t threadsWanted) {
     for (std::size_t t = 1; t < threadCount; ++t) {
         threads.emplace_back(work);
     }
-    std::atomic<bool> finished{false};
+    // The bar is drawn from a thread of its own, woken at once when the
+    // work is done so that a short render does not wait for it.
+    std::mutex reporting;
+    std::condition_variable done;
+    bool finished = false;
     std::thread reporter([&] {
-        while (!finished.load()) {
+        std::unique_lock<std::mutex> lock(reporting);
+        while (!done.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) {
             progress.show(framesDone.load(), jobsDone.load());
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
     work();
     for (std::thread& thread : threads) {
         thread.join();
     }
-    finished.store(true);
+    {
+        const std::lock_guard<std::mutex> lock(reporting);
+        finished = true;
+    }
+    done.notify_one();
     reporter.join();
     progress.finish();
 }
