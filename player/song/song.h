@@ -109,7 +109,7 @@ struct Song {
 };
 
 // The all-zero sample that stands in for a missing one; never released.
-extern Sample emptySample;
+extern const Sample emptySample;
 
 // Sample data with one zero value before data[0] (so that a backward ping-pong
 // voice reflected just below a loop starting at 0 reads inside the allocation)
