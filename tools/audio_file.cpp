@@ -208,27 +208,36 @@ bool AudioFile::takesIntegers() const {
     return sink_->integerValues();
 }
 
-bool AudioFile::write(const float* frames, int32_t frameCount, std::string& error) {
+namespace {
+
+sf_count_t writeFrames(SNDFILE* sound, const float* frames, sf_count_t frameCount) {
+    return sf_writef_float(sound, frames, frameCount);
+}
+
+sf_count_t writeFrames(SNDFILE* sound, const int16_t* frames, sf_count_t frameCount) {
+    return sf_writef_short(sound, frames, frameCount);
+}
+
+}  // namespace
+
+// Raw output as little-endian values, any other through libsndfile.
+template <typename Value>
+bool AudioFile::store(const Value* frames, int32_t frameCount, std::string& error) {
     Sink& sink = *sink_;
-    const std::size_t valueCount = channels * static_cast<std::size_t>(frameCount);
-    if (sink.integerValues()) {
-        sink.values.resize(valueCount);
-        std::transform(frames, frames + valueCount, sink.values.begin(), toPcm16);
-        return write(sink.values.data(), frameCount, error);
-    }
     bool written = true;
     if (sink.raw()) {
+        const std::size_t valueCount = channels * static_cast<std::size_t>(frameCount);
         const void* data = frames;
         if constexpr (std::endian::native == std::endian::big) {
             sink.bytes.clear();
             std::for_each(frames, frames + valueCount,
-                          [&](float value) { appendLittleEndian(sink.bytes, value); });
+                          [&](Value value) { appendLittleEndian(sink.bytes, value); });
             data = sink.bytes.data();
         }
-        const auto size = static_cast<sf_count_t>(valueCount * sizeof(float));
+        const auto size = static_cast<sf_count_t>(valueCount * sizeof(Value));
         written = fileWrite(data, size, &sink.io) == size;
     } else {
-        written = sf_writef_float(sink.sound, frames, frameCount) == frameCount;
+        written = writeFrames(sink.sound, frames, frameCount) == frameCount;
     }
     if (!written) {
         error = sink.reason();
@@ -236,27 +245,19 @@ bool AudioFile::write(const float* frames, int32_t frameCount, std::string& erro
     return written;
 }
 
-bool AudioFile::write(const int16_t* frames, int32_t frameCount, std::string& error) {
+bool AudioFile::write(const float* frames, int32_t frameCount, std::string& error) {
     Sink& sink = *sink_;
-    const std::size_t valueCount = channels * static_cast<std::size_t>(frameCount);
-    bool written = true;
-    if (sink.raw()) {
-        const void* data = frames;
-        if constexpr (std::endian::native == std::endian::big) {
-            sink.bytes.clear();
-            std::for_each(frames, frames + valueCount,
-                          [&](int16_t value) { appendLittleEndian(sink.bytes, value); });
-            data = sink.bytes.data();
-        }
-        const auto size = static_cast<sf_count_t>(valueCount * sizeof(int16_t));
-        written = fileWrite(data, size, &sink.io) == size;
-    } else {
-        written = sf_writef_short(sink.sound, frames, frameCount) == frameCount;
+    if (sink.integerValues()) {
+        const std::size_t valueCount = channels * static_cast<std::size_t>(frameCount);
+        sink.values.resize(valueCount);
+        std::transform(frames, frames + valueCount, sink.values.begin(), toPcm16);
+        return store(sink.values.data(), frameCount, error);
     }
-    if (!written) {
-        error = sink.reason();
-    }
-    return written;
+    return store(frames, frameCount, error);
+}
+
+bool AudioFile::write(const int16_t* frames, int32_t frameCount, std::string& error) {
+    return store(frames, frameCount, error);
 }
 
 bool AudioFile::close(std::string& error) {

@@ -55,6 +55,9 @@ class AudioFile {
     void discard();
 
   private:
+    template <typename Value>
+    bool store(const Value* frames, int32_t frameCount, std::string& error);
+
     struct Sink;
     Sink* sink_ = nullptr;
 };
