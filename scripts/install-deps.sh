@@ -3,12 +3,20 @@
 # Idempotent: prints nothing and changes nothing when all are present.
 set -euo pipefail
 
+# Recommended packages are left out, so everything the demo and the tests use
+# at run time is named here, not only what the build needs.
 packages=(
+    # The build, the unit tests, the benchmarks and the fuzzers.
     build-essential cmake pkg-config
-    libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
+    libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xdotool x11-utils imagemagick
+    # The demo: Mesa's software GL drivers, and the X core fonts that its
+    # message boxes draw with (without them no box can be shown).
+    libgl1-mesa-dri xfonts-base
+    # The end-to-end tests: the X server with its GLX, the tools that drive
+    # and look at the demo, a small window manager, and ps for exit checks.
+    xvfb xauth xdotool x11-utils imagemagick evilwm procps
 )
 
 missing=()

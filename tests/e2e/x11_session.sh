@@ -77,9 +77,10 @@ e2e_start_xvfb() {
     e2e_log "Xvfb $screen on display $DISPLAY"
 }
 
-# e2e_find_window NAME: id of a viewable top-level window named exactly NAME,
-# or nothing. Reads the tree rather than asking xdotool, whose name search
-# misses windows that carry their name only as UTF-8.
+# e2e_find_window NAME: id of a viewable window named exactly NAME, or
+# nothing. Reads the whole tree, where a window manager's frame holds the
+# program's window, rather than asking xdotool, whose name search misses
+# windows that carry their name only as UTF-8.
 e2e_find_window() {
     local name=$1 id
     while read -r id; do
@@ -87,7 +88,7 @@ e2e_find_window() {
             echo "$id"
             return 0
         fi
-    done < <(xwininfo -root -children 2>/dev/null |
+    done < <(xwininfo -root -tree 2>/dev/null |
         awk -v want="\"$name\"" 'index($0, want) { print $1 }')
 }
 
