@@ -14,9 +14,9 @@ packages=(
     # The demo: Mesa's software GL drivers, and the X core fonts that its
     # message boxes draw with (without them no box can be shown).
     libgl1-mesa-dri xfonts-base
-    # The end-to-end tests: the X server with its GLX, the tools that drive
-    # and look at the demo, a small window manager, and ps for exit checks.
-    xvfb xauth xdotool x11-utils imagemagick evilwm procps
+    # The end-to-end tests: the X server, the tools that drive and look at
+    # the demo, a window manager, and ps for the exit checks.
+    xvfb xauth xdotool x11-utils imagemagick openbox procps
 )
 
 missing=()
@@ -31,8 +31,14 @@ done
 echo "Installing: ${missing[*]}"
 sudo=()
 if [[ $(id -u) -ne 0 ]]; then
+    if ! command -v sudo >/dev/null; then
+        echo "install-deps: installing packages needs root, and sudo is not installed" >&2
+        exit 1
+    fi
     sudo=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -q >/dev/null
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+"${sudo[@]}" apt-get update -q >/dev/null ||
+    { echo "install-deps: apt-get update failed" >&2; exit 1; }
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null ||
+    { echo "install-deps: could not install ${missing[*]}" >&2; exit 1; }
