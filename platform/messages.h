@@ -5,7 +5,7 @@
 
 // Dismissed: the box was shown but closed without a button, by the window
 // manager say. Failed: no box could be shown at all; the handler has written
-// the question and the reason to stderr.
+// the question to stderr, and the reason where it has one.
 enum class QuestionAnswer { Yes, No, Dismissed, Failed };
 
 using MessageHandler = void (*)(const char* text, const char* caption);
