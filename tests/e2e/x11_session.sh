@@ -92,10 +92,16 @@ e2e_start_window_manager() {
   <focus><focusNew>no</focusNew><followMouse>no</followMouse></focus>
 </openbox_config>
 CONFIG
-    openbox --config-file "$config" >"$E2E_TEMP/openbox.log" 2>&1 &
+    # Its session files go to the test's own folder, not the user's home.
+    XDG_CACHE_HOME="$E2E_TEMP" XDG_CONFIG_HOME="$E2E_TEMP" \
+        openbox --config-file "$config" >"$E2E_TEMP/openbox.log" 2>&1 &
     e2e_track_pid $!
+    # The manager announces itself before it handles requests: ready is when
+    # it has carried out one, here the change to a single desktop.
     deadline=$(($(e2e_now_ms) + 30000 * E2E_TIMEOUT_SCALE))
-    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
+        xdotool set_num_desktops 1 2>/dev/null &&
+        [[ "$(xdotool get_num_desktops 2>/dev/null)" == 1 ]]; do
         (($(e2e_now_ms) < deadline)) ||
             e2e_fail "the window manager did not start: $(tail -n 5 "$E2E_TEMP/openbox.log")"
         sleep 0.1
@@ -133,7 +139,8 @@ e2e_wait_window() {
         fi
         sleep 0.1
     done
-    e2e_fail "no window named \"$name\" within ${seconds}s"
+    e2e_fail "no window named \"$name\" within ${seconds}s; named windows:" \
+        "$(xwininfo -root -tree 2>/dev/null | grep -E '^ +0x[0-9a-f]+ "' || true)"
 }
 
 # e2e_window_geometry ID: prints "x y width height" of the window on screen.
