@@ -2,6 +2,7 @@
 // draws frames until Escape, then takes everything down again.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/run_end.h"
@@ -12,8 +13,7 @@
 #include "platform/screen_layout.h"
 #include "platform/sdl_audio.h"
 #include "platform/window.h"
-#include "player/output/wave_output.h"
-#include "player/song/player_control.h"
+#include "player/player.h"
 #include "scene/frame_drawing.h"
 #include "scene/gl_state.h"
 
@@ -28,6 +28,10 @@ constexpr const char* windowTitle = "Uma Vorodoze, um Vostel e uma Vado";
 
 // The window and its GL context, up from set-up to take-down.
 GlWindow demoWindow{};
+
+struct OutputDeviceRelease {
+    void operator()(xmplayer::OutputDevice* output) const { xmplayer::destroyOutputDevice(output); }
+};
 
 // The display, the cursor and the window as they were before set-up, in the
 // order the set-up changed them.
@@ -100,18 +104,22 @@ RunEnd runDemo() {
         return RunEnd::TextureMissing;
     }
 
-    registerMemoryStream();
-    const WaveDevice soundCard = sdlWaveDevice();
-    setWaveDevice(&soundCard);
-    if (!openOutputDevice(outputRate, 0)) {
+    // The demo's one player: the sound card's output device and the song.
+    const std::unique_ptr<xmplayer::OutputDevice, OutputDeviceRelease> output(
+        xmplayer::createOutputDevice());
+    const xmplayer::WaveDevice soundCard = sdlWaveDevice();
+    if (output != nullptr) {
+        xmplayer::setWaveDevice(*output, &soundCard);
+    }
+    if (output == nullptr || !xmplayer::openOutputDevice(*output, outputRate, 0)) {
         return failPlayer(fullScreen, "Error upon initialization\n", "fcwef", RunEnd::DeviceFailed);
     }
-    Song* loadedSong = loadSong(nullptr, nullptr);
+    xmplayer::Song* loadedSong = xmplayer::loadSong(songStreamCallbacks(), nullptr, nullptr);
     if (loadedSong == nullptr) {
-        closeOutputDevice();
+        xmplayer::closeOutputDevice(*output);
         return failPlayer(fullScreen, "Error loading song\n", "Error", RunEnd::SongFailed);
     }
-    playSong(loadedSong);
+    xmplayer::playSong(*output, loadedSong);
 
     while (!escapePressed()) {
         drawScene();
@@ -122,9 +130,9 @@ RunEnd runDemo() {
     takeDownWindow(fullScreen);
     // Playback stops before the device closes, so that the feeder never
     // polls a closed device.
-    stopSong(loadedSong);
-    closeOutputDevice();
-    freeSong(loadedSong);
+    xmplayer::stopSong(*output, loadedSong);
+    xmplayer::closeOutputDevice(*output);
+    xmplayer::freeSong(loadedSong);
     return RunEnd::Escape;
 }
 

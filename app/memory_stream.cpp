@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "player/song/stream.h"
+#include "player/song/stream_callbacks.h"
 
 namespace {
 
@@ -52,13 +52,13 @@ void seekMemoryStream(void* stream, int32_t offset, int8_t mode) {
     // far below zero instead of wrapping round to a large one.
     int64_t position = memory->position;
     switch (mode) {
-        case seekSet:
+        case xmplayer::seekSet:
             position = offset;
             break;
-        case seekCurrent:
+        case xmplayer::seekCurrent:
             position = int64_t{memory->position} + offset;
             break;
-        case seekEnd:
+        case xmplayer::seekEnd:
             position = int64_t{memory->length} + offset;
             break;
         default:

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/memory_stream.h"
+#include "player/player.h"
 
 // The song image, generated at build time from assets/song.xm.
 extern const uint8_t embeddedSong[];
@@ -13,5 +14,5 @@ extern const int32_t embeddedSongLength;
 // The open callback: ignores the name and opens a stream over the song.
 void* openMemoryStream(const char* name);
 
-// Registers the five callbacks of the song's stream with the player.
-void registerMemoryStream();
+// The five callbacks of the song's stream, for the player's load.
+xmplayer::StreamCallbacks songStreamCallbacks();

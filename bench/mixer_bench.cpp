@@ -1,31 +1,34 @@
-// The mixer and block rendering under load: voice-frames per second for
-// mixVoices with 1 and 32 voices and values per second for the PCM
-// conversion, with every kernel set the processor runs, and blocks per second
-// for renderBlock, with voices set up here and with the corpus songs played
-// by the sequencer.
+// The mixer and the rendering core under load: voice-frames per second for
+// the mixer with 1 and 32 voices and values per second for the PCM
+// conversion, with every kernel set the processor runs; blocks per second for
+// renderBlock on a busy song built here; and the real-time factor of the
+// corpus songs, rendered block by block by the core and pulled through the
+// public API in 1024-frame pieces as an application's audio callback would.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "player/output/block_render.h"
-#include "player/output/mix_kernels.h"
-#include "player/output/mixer.h"
-#include "player/output/wave_output.h"
-#include "player/sequencer/channel.h"
-#include "player/song/file_stream.h"
-#include "player/song/player_control.h"
-#include "tests/output/test_ring.h"
+#include "player/mixer/mix_kernels.h"
+#include "player/mixer/mixer.h"
+#include "player/playback/playback.h"
+#include "player/player.h"
+#include "player/song/song_loading.h"
+#include "tests/playback/test_song.h"
+
+using namespace xmplayer;
 
 namespace {
 
 constexpr int32_t rate = 44100;
-constexpr int32_t blockFrames = ringSizesForRate(rate).blockFrames;
+constexpr int32_t blockFrames = blockFramesForRate(rate);
 
 struct BenchSample {
     explicit BenchSample(uint8_t loopType, uint32_t length, uint32_t seed) {
@@ -53,12 +56,12 @@ enum class Scene { ForwardLoops, PingPongLoops, Ramping, Silent };
 
 // Voices at assorted pitches (about 0.2 to 2.3 samples per frame) on
 // samples of 4000 to 20000 values.
-void setUpVoices(const std::vector<std::unique_ptr<BenchSample>>& samples, int voiceCount,
-                 Scene scene) {
-    resetMixer(rate);
+void setUpVoices(MixerState& mixer, const std::vector<std::unique_ptr<BenchSample>>& samples,
+                 int voiceCount, Scene scene) {
+    resetMixer(mixer, rate);
     std::mt19937 random(static_cast<uint32_t>(voiceCount));
     for (int slot = 0; slot < voiceCount; ++slot) {
-        MixVoice& voice = mixerState.voices[slot];
+        MixVoice& voice = mixer.voices[slot];
         voice.sample = &samples[slot % samples.size()]->sample;
         voice.stepInt = static_cast<int32_t>(random() % 2);
         voice.stepFrac = random() | 0x30000000u;
@@ -84,28 +87,28 @@ std::vector<std::unique_ptr<BenchSample>> makeSamples(uint8_t loopType) {
 void runMix(benchmark::State& state, Scene scene, const MixKernels& kernels) {
     const auto voiceCount = static_cast<int>(state.range(0));
     const auto samples = makeSamples(scene == Scene::PingPongLoops ? PingPongLoop : ForwardLoop);
-    setUpVoices(samples, voiceCount, scene);
+    const auto mixer = std::make_unique<MixerState>();
+    setUpVoices(*mixer, samples, voiceCount, scene);
     // Ramping: every call changes the targets and is one ramp long, so every
     // frame is mixed by the ramp kernel.
-    const int32_t frames = scene == Scene::Ramping ? mixerState.rampLength : blockFrames;
+    const int32_t frames = scene == Scene::Ramping ? mixer->rampLength : blockFrames;
     std::vector<float> buffer(2 * static_cast<size_t>(frames));
     int flip = 0;
     for (auto _ : state) {
         if (scene == Scene::Ramping) {
             flip ^= 1;
             for (int slot = 0; slot < voiceCount; ++slot) {
-                mixerState.voices[slot].targetLeft = flip ? 20 + slot : 100;
-                mixerState.voices[slot].targetRight = flip ? 100 : 20 + slot;
+                mixer->voices[slot].targetLeft = flip ? 20 + slot : 100;
+                mixer->voices[slot].targetRight = flip ? 100 : 20 + slot;
             }
         }
         std::fill(buffer.begin(), buffer.end(), 0.0f);
-        mixVoicesWith(kernels, buffer.data(), frames);
+        mixVoicesWith(*mixer, kernels, buffer.data(), frames);
         benchmark::DoNotOptimize(buffer.data());
         benchmark::ClobberMemory();
     }
     state.counters["voiceFrames/s"] = benchmark::Counter(
         static_cast<double>(voiceCount) * frames, benchmark::Counter::kIsIterationInvariantRate);
-    resetMixer(rate);
 }
 
 // Every scene with every kernel set this processor runs, named
@@ -153,86 +156,136 @@ void registerConversionBenchmarks() {
     }
 }
 
-// Every tick of this song moves the 32 steady voices' targets a little and
-// starts a new note on one of them, as busy music does.
-std::vector<std::unique_ptr<BenchSample>>* tickSamples = nullptr;
-void busyTick(Song* song) {
-    const int32_t slot = song->tick % 32;
-    ++song->tick;
-    MixVoice& voice = mixerState.voices[slot];
-    voice.sample = &(*tickSamples)[slot % tickSamples->size()]->sample;
-    voice.positionInt = 0;
-    voice.positionFrac = 0;
-    voice.direction = Forward;
-    voice.currentLeft = 0;
-    voice.currentRight = 0;
-    voice.rampFramesLeft = 0;
+// A song of 32 channels at speed 1 whose every tick starts a new note on one
+// of them, at assorted pitches (about 0.2 to 1.5 samples per frame) and
+// volumes, on 8 looping samples of 4000 to 18000 random values: busy music.
+Song* makeBusySong() {
+    constexpr int16_t channels = 32;
+    constexpr int16_t instruments = 8;
+    constexpr int32_t rows = 64;
+    Song* song = makeBlankSong({1, rows, 1, 125, channels}, instruments);
+    for (int16_t i = 0; i < instruments; ++i) {
+        std::mt19937 random(static_cast<uint32_t>(i));
+        std::vector<int16_t> values(4000 + 2000 * static_cast<size_t>(i));
+        for (int16_t& value : values) {
+            value = static_cast<int16_t>(random());
+        }
+        setInstrumentSample(*song, i, values, ForwardLoop,
+                            static_cast<uint32_t>(values.size() / 4));
+    }
+    for (int32_t row = 0; row < rows; ++row) {
+        songCell(*song, 0, row, row % channels) = PatternNote{
+            static_cast<uint8_t>(49 + row * 7 % 36), static_cast<uint8_t>(1 + row % instruments),
+            static_cast<uint8_t>(0x10 + 16 + row * 13 % 40), 0, 0};
+    }
+    return song;
 }
 
 void renderBusyBlocks(benchmark::State& state) {
-    auto samples = makeSamples(ForwardLoop);
-    tickSamples = &samples;
-    setUpVoices(samples, 32, Scene::ForwardLoops);
-    Song song{};
-    song.tickFunction = busyTick;
-    setTempo(&song, 125);
-    TestRing ring(rate);
-    outputDevice.currentSong = &song;
+    Song* song = makeBusySong();
+    auto playback = std::make_unique<Playback>();
+    if (!startPlayback(*playback, *song, rate)) {
+        state.SkipWithError("the busy song's playback did not start");
+        freeSong(song);
+        return;
+    }
+    std::vector<float> mix(2 * static_cast<size_t>(blockFrames));
+    std::vector<int16_t> pcm(mix.size());
+    // The first 32 rows bring every channel in.
+    for (int32_t block = 0; block < 40; ++block) {
+        renderBlock(*playback, mix.data(), pcm.data(), blockFrames);
+    }
     for (auto _ : state) {
-        renderBlock();
+        renderBlock(*playback, mix.data(), pcm.data(), blockFrames);
+        benchmark::DoNotOptimize(pcm.data());
     }
     state.counters["blocks/s"] =
         benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
-    outputDevice.currentSong = nullptr;
-    tickSamples = nullptr;
-    resetMixer(rate);
+    playback.reset();
+    freeSong(song);
 }
 BENCHMARK(renderBusyBlocks);
 
-// The first 30 seconds of a corpus song, played by the sequencer from its
-// start as playback does; the counter is the real-time factor.
+// The first 30 seconds of a corpus song from its start; the counter is the
+// real-time factor.
 constexpr int32_t corpusBlocks = 1500;
+constexpr int64_t corpusFrames = int64_t{corpusBlocks} * blockFrames;
+constexpr int32_t pullPiece = 1024;
 
-void renderCorpusSong(benchmark::State& state, const std::string& path) {
-    registerFileStream();
-    std::string reason;
-    Song* song = loadSong(path.c_str(), nullptr, &reason);
-    if (song == nullptr) {
-        state.SkipWithError(("cannot load " + path + ": " + reason).c_str());
+void setRealTimeFactor(benchmark::State& state) {
+    state.counters["xRealTime"] = benchmark::Counter(static_cast<double>(corpusFrames) / rate,
+                                                     benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Through the rendering core, block by block, as the output driver renders.
+void renderCorpusSong(benchmark::State& state, const Song& song) {
+    auto playback = std::make_unique<Playback>();
+    if (!startPlayback(*playback, song, rate)) {
+        state.SkipWithError("the playback did not start");
         return;
     }
-    resetMixer(rate);
-    {
-        TestRing ring(rate);
-        outputDevice.currentSong = song;
-        for (auto _ : state) {
-            rewindSong(song);
-            for (int32_t block = 0; block < corpusBlocks; ++block) {
-                renderBlock();
-            }
+    std::vector<float> mix(2 * static_cast<size_t>(blockFrames));
+    std::vector<int16_t> pcm(mix.size());
+    for (auto _ : state) {
+        rewindPlayback(*playback);
+        for (int32_t block = 0; block < corpusBlocks; ++block) {
+            renderBlock(*playback, mix.data(), pcm.data(), blockFrames);
         }
-        outputDevice.currentSong = nullptr;
+        benchmark::DoNotOptimize(pcm.data());
     }
-    state.counters["xRealTime"] =
-        benchmark::Counter(static_cast<double>(corpusBlocks) * blockFrames / rate,
-                           benchmark::Counter::kIsIterationInvariantRate);
-    resetMixer(rate);
-    freeSong(song);
+    setRealTimeFactor(state);
 }
+
+// Through the public pull API, in pieces of 1024 frames.
+void pullCorpusSong(benchmark::State& state, const Song& song) {
+    Player* player = createPlayer(song, rate);
+    if (player == nullptr) {
+        state.SkipWithError("the player was not created");
+        return;
+    }
+    std::vector<int16_t> frames(2 * static_cast<size_t>(pullPiece));
+    for (auto _ : state) {
+        restartPlayer(*player);
+        for (int64_t done = 0; done < corpusFrames; done += pullPiece) {
+            renderFrames(*player, frames.data(),
+                         static_cast<int32_t>(std::min<int64_t>(pullPiece, corpusFrames - done)));
+        }
+        benchmark::DoNotOptimize(frames.data());
+    }
+    destroyPlayer(player);
+    setRealTimeFactor(state);
+}
+
+// The corpus songs stay loaded while the benchmarks run; each is only read.
+std::vector<Song*> loadedSongs;
 
 void registerCorpusBenchmarks() {
     const auto folder = std::filesystem::path(CORPUS_DIR) / "songs";
     std::error_code error;
     bool found = false;
+    std::vector<std::filesystem::path> paths;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         if (entry.path().extension() == ".xm") {
-            found = true;
-            benchmark::RegisterBenchmark(
-                ("renderCorpusSong/" + entry.path().filename().string()).c_str(),
-                [path = entry.path().string()](benchmark::State& state) {
-                    renderCorpusSong(state, path);
-                });
+            paths.push_back(entry.path());
         }
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const auto& path : paths) {
+        std::string reason;
+        Song* song = loadSongFile(path.string().c_str(), &reason);
+        if (song == nullptr) {
+            std::fprintf(stderr, "cannot load %s: %s\n", path.string().c_str(), reason.c_str());
+            continue;
+        }
+        found = true;
+        loadedSongs.push_back(song);
+        const std::string name = path.filename().string();
+        benchmark::RegisterBenchmark(
+            ("renderCorpusSong/" + name).c_str(),
+            [song](benchmark::State& state) { renderCorpusSong(state, *song); });
+        benchmark::RegisterBenchmark(
+            ("pullCorpusSong/" + name).c_str(),
+            [song](benchmark::State& state) { pullCorpusSong(state, *song); });
     }
     if (!found) {
         std::fprintf(stderr,
@@ -253,5 +306,8 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    for (Song* song : loadedSongs) {
+        freeSong(song);
+    }
     return 0;
 }

@@ -1,25 +1,25 @@
 // XM loader: arbitrary bytes as a song read through the memory stream; a song
-// that loads is then played for a few hundred ticks through the sequencer and
-// the mixer, which rely on everything the loader guarantees.
-#include <algorithm>
+// that loads is then rendered from its start for two seconds through the
+// rendering core, block by block as a player renders: the sequencer and the
+// mixer rely on everything the loader guarantees.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "app/memory_stream.h"
-#include "player/output/block_render.h"
-#include "player/output/mixer.h"
-#include "player/output/wave_output.h"
-#include "player/sequencer/channel.h"
-#include "player/song/player_control.h"
-#include "player/song/stream.h"
+#include "player/playback/playback.h"
+#include "player/song/song_loading.h"
 
 namespace {
 
 constexpr int32_t outputRate = 44100;
-constexpr int ticksToPlay = 300;
-constexpr int32_t framesPerTickMixed = 64;
+constexpr int32_t blockFrames = xmplayer::blockFramesForRate(outputRate);
+// Two seconds: a hundred ticks at the default tempo, more at a faster one.
+// Rendering takes most of an input's time, so a longer render would try
+// fewer inputs.
+constexpr int blocksToRender = 100;
 
 const uint8_t* input = nullptr;
 int32_t inputLength = 0;
@@ -34,6 +34,18 @@ void fillSampleData(void* buffer, int32_t byteLength, int32_t bits, int32_t inst
                 static_cast<size_t>(byteLength));
 }
 
+void render(const xmplayer::Song& song) {
+    const auto playback = std::make_unique<xmplayer::Playback>();
+    if (!xmplayer::startPlayback(*playback, song, outputRate)) {
+        return;
+    }
+    static std::array<float, 2 * blockFrames> mix;
+    static std::array<int16_t, 2 * blockFrames> pcm;
+    for (int block = 0; block < blocksToRender; ++block) {
+        xmplayer::renderBlock(*playback, mix.data(), pcm.data(), blockFrames);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -42,23 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     input = data;
     inputLength = static_cast<int32_t>(size);
-    setStreamCallbacks(openInput, closeMemoryStream, readMemoryStream, seekMemoryStream,
-                       tellMemoryStream);
+    const xmplayer::StreamCallbacks streams{openInput, closeMemoryStream, readMemoryStream,
+                                            seekMemoryStream, tellMemoryStream};
     // Odd sizes take the sample data from the callback instead of the stream.
-    Song* song = loadSong(nullptr, (size & 1) ? fillSampleData : nullptr);
+    xmplayer::Song* song =
+        xmplayer::loadSong(streams, nullptr, (size & 1) ? fillSampleData : nullptr, nullptr);
     if (song == nullptr) {
         return 0;
     }
-    resetMixer(outputRate);
-    rewindSong(song);
-    std::array<float, 2 * framesPerTickMixed> buffer{};
-    for (int tick = 0; tick < ticksToPlay; ++tick) {
-        song->tickFunction(song);
-        buffer.fill(0.0f);
-        mixVoices(buffer.data(), std::min(song->framesPerTick, framesPerTickMixed));
-    }
-    // The voices point into the song's samples; none may outlive it.
-    resetMixer(outputRate);
-    freeSong(song);
+    // The playback's voices point into the song's samples: it ends first.
+    render(*song);
+    xmplayer::freeSong(song);
     return 0;
 }

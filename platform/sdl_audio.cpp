@@ -9,6 +9,8 @@
 #include <new>
 #include <string>
 
+#include "platform/thread_priority.h"
+
 namespace {
 
 // About 23 ms at 44100 Hz: small enough that the position the feeder sees
@@ -111,11 +113,15 @@ void closeSdlAudio(void* device) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
+void raiseFeederPriority(void* /*device*/) {
+    raiseThreadPriority();
+}
+
 }  // namespace
 
-WaveDevice sdlWaveDevice() {
-    return WaveDevice{openSdlAudio,  playSdlLoop, sdlBytesPlayed,  resetSdlAudio,
-                      closeSdlAudio, nullptr,     pollMilliseconds};
+xmplayer::WaveDevice sdlWaveDevice() {
+    return xmplayer::WaveDevice{openSdlAudio,  playSdlLoop, sdlBytesPlayed,   resetSdlAudio,
+                                closeSdlAudio, nullptr,     pollMilliseconds, raiseFeederPriority};
 }
 
 const char* sdlAudioError() {

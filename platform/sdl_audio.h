@@ -6,7 +6,7 @@
 #include "player/output/wave_device.h"
 
 // The device record to register with setWaveDevice.
-WaveDevice sdlWaveDevice();
+xmplayer::WaveDevice sdlWaveDevice();
 
 // Why the last open of the device failed, in SDL's words; empty if it did not.
 const char* sdlAudioError();

@@ -11,12 +11,17 @@ packages=(
     libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
+    # The command-line tools: option parsing, sound files, man pages.
+    libcli11-dev libsndfile1-dev help2man
     # The demo: Mesa's software GL drivers, and the X core fonts that its
     # message boxes draw with (without them no box can be shown).
     libgl1-mesa-dri xfonts-base
     # The end-to-end tests: the X server, the tools that drive and look at
     # the demo, a window manager, and ps for the exit checks.
     xvfb xauth xdotool x11-utils imagemagick openbox procps
+    # The tools' tests: sox reads what xm_render writes, tmux is xm_play's
+    # terminal.
+    sox tmux
 )
 
 missing=()

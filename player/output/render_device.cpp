@@ -5,6 +5,8 @@
 #include <new>
 #include <thread>
 
+namespace xmplayer {
+
 namespace {
 
 constexpr uint32_t bytesPerFrame = 4;
@@ -88,3 +90,5 @@ WaveDevice renderWaveDevice(RenderTarget* target) {
     return WaveDevice{openRender, playRenderLoop, renderedBytes, resetRender, closeRender, target,
                       0};
 }
+
+}  // namespace xmplayer

@@ -9,6 +9,8 @@
 
 #include "player/output/wave_device.h"
 
+namespace xmplayer {
+
 // Receives frameCount frames of left, right values on the feeder thread.
 // Returns false to end the render (a write that failed, say).
 using PcmSink = bool (*)(const int16_t* frames, uint32_t frameCount, void* sinkContext);
@@ -28,3 +30,5 @@ struct RenderTarget {
 
 // A device record to register with setWaveDevice; `target` must outlive it.
 WaveDevice renderWaveDevice(RenderTarget* target);
+
+}  // namespace xmplayer

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace xmplayer {
+
 struct WaveDevice {
     // Opens the device for 16-bit signed stereo PCM, left value first, at
     // `rate` frames per second. Returns the open device, or null when refused.
@@ -25,8 +27,9 @@ struct WaveDevice {
     // How long the feeder sleeps between two looks at the play position: a
     // sound card needs a few milliseconds, a renderer none.
     int32_t pollMilliseconds;
+    // Called on the feeder thread before its first block, where a sound card
+    // raises the thread's priority; may be null.
+    void (*feederStarted)(void* device) = nullptr;
 };
 
-// Registers the device that openOutputDevice opens from now on; null leaves
-// no device, so that opening fails. Any device already open is closed first.
-void setWaveDevice(const WaveDevice* device);
+}  // namespace xmplayer

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace xmplayer {
+
 // Truncates toward zero as the x86 conversion instruction does: a value that
 // does not fit in 32 bits (or is not a number) gives the smallest int32. Only
 // malformed songs reach that case, for instance an arpeggio far above a note
@@ -41,3 +43,5 @@ inline int32_t boundedPanning(int32_t panning) {
            : panning < -panningBound ? -panningBound
                                      : panning;
 }
+
+}  // namespace xmplayer

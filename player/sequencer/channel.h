@@ -1,12 +1,14 @@
-// The per-track playback state, the table of 32 channels and the tick driver
-// that moves a song through its ticks, rows and order list.
+// The per-track playback state of one channel and the requests it hands to
+// its mixer voice.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-#include "player/output/mixer.h"
+#include "player/mixer/mixer.h"
 #include "player/song/song.h"
+
+namespace xmplayer {
 
 // Requests to the voice update, collected in MusicChannel::flags during a tick.
 enum ChannelRequest : uint8_t {
@@ -76,18 +78,4 @@ struct MusicChannel {
 
 constexpr int maxChannels = 32;
 
-extern std::array<MusicChannel, maxChannels> channelTable;
-
-// The all-zero instrument used for an instrument number beyond the song's.
-extern Instrument emptyInstrument;
-
-// The row that the last row tick processed. The ticks between rows run its
-// cells even after a pattern loop has moved Song::row back.
-extern int32_t processedRow;
-
-// Clears the first channelCount channels (at most the table's 32) and binds
-// channel c to voice slot c.
-void resetChannels(const Song* song);
-
-// One tick of the song; installed by the loader as Song::tickFunction.
-void advanceTick(Song* song);
+}  // namespace xmplayer

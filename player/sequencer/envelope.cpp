@@ -5,6 +5,8 @@
 
 #include "player/sequencer/arithmetic.h"
 
+namespace xmplayer {
+
 namespace {
 
 constexpr int32_t fixedOne = 65536;  // 1.0 in 16.16
@@ -201,3 +203,5 @@ void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument) {
     }
     channel->flags |= FrequencyChanged;
 }
+
+}  // namespace xmplayer

@@ -5,6 +5,8 @@
 
 #include "player/sequencer/channel.h"
 
+namespace xmplayer {
+
 // The walk of one envelope inside a channel.
 struct EnvelopeState {
     int32_t* point;  // the next point to be reached
@@ -48,3 +50,5 @@ void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrume
 void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick);
 
 void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument);
+
+}  // namespace xmplayer

@@ -7,6 +7,8 @@
 
 #include "player/sequencer/arithmetic.h"
 
+namespace xmplayer {
+
 namespace {
 
 enum Waveform : int32_t { Sine = 0, Ramp = 1, Square = 2, SquareOrSine = 3 };
@@ -95,3 +97,5 @@ void tremor(MusicChannel* channel) {
     }
     channel->flags |= VolumeChanged;
 }
+
+}  // namespace xmplayer

@@ -5,6 +5,8 @@
 
 #include "player/sequencer/channel.h"
 
+namespace xmplayer {
+
 void tonePortamento(MusicChannel* channel);
 // Sets periodDelta for the current phase; the caller advances the phase.
 void vibrato(MusicChannel* channel);
@@ -16,3 +18,5 @@ void tremor(MusicChannel* channel);
 // The magnitude (0..255) of the sine, ramp and square waveforms (0, 1, 2) at a
 // phase; vibrato and tremolo share it.
 uint8_t waveformMagnitude(int8_t phase, int32_t waveform);
+
+}  // namespace xmplayer

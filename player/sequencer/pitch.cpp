@@ -7,6 +7,8 @@
 
 #include "player/sequencer/arithmetic.h"
 
+namespace xmplayer {
+
 namespace {
 
 // Single-precision constants, widened to double where they are used.
@@ -35,13 +37,13 @@ const std::array<int32_t, amigaTableSize> amigaNotePeriods = [] {
 
 // Moves a started note to the channel's other voice slot so that the note
 // still sounding on the old slot ramps down to silence there.
-MixVoice* switchToTwin(MusicChannel* channel, MixVoice* voice) {
+MixVoice* switchToTwin(MixerState& mixer, MusicChannel* channel, MixVoice* voice) {
     const int32_t slot = voice->index;
     if (slot < 0 || slot >= mixedVoices) {
         return voice;
     }
     const int32_t twin = slot < twinVoiceOffset ? slot + twinVoiceOffset : slot - twinVoiceOffset;
-    MixVoice& next = mixerState.voices[twin];
+    MixVoice& next = mixer.voices[twin];
     next = *voice;
     next.index = twin;
     next.abandoned = false;
@@ -69,12 +71,12 @@ void startNote(MixVoice* voice, const Sample* sample) {
     voice->rampFramesLeft = 0;
 }
 
-void updateVolume(const MusicChannel* channel, MixVoice* voice, const Song* song) {
+void updateVolume(const MusicChannel* channel, MixVoice* voice, int32_t globalVolume) {
     // Every factor is an integer and the product stays far below 2^53, so the
     // double product is exact; full scale (64, 64, 65536, 64) gives 127.
     const double product = static_cast<double>(channel->volume + channel->volumeDelta) *
-                           channel->volEnvValue * channel->fadeOutLevel * song->globalVolume *
-                           255.0 / volumeScale;
+                           channel->volEnvValue * channel->fadeOutLevel * globalVolume * 255.0 /
+                           volumeScale;
     const int32_t volume = truncateToInt32(product);
     voice->volume = volume;
     voice->volumeCopy = volume;
@@ -96,18 +98,10 @@ void updatePanning(const MusicChannel* channel, MixVoice* voice) {
     voice->targetRight = (255 - p) * voice->volume / 255;
 }
 
-// The linear table's frequency for a period offset. The power is the dearest
-// step of a tick and most ticks ask again for the periods of the last one, so
-// recent answers are kept, by the offset's low bits, on each rendering thread.
-int32_t linearFrequency(int64_t units) {
-    struct Answer {
-        bool known;
-        int64_t units;
-        int32_t frequency;
-    };
-    constexpr size_t slots = 256;
-    thread_local std::array<Answer, slots> answers{};
-    Answer& answer = answers[static_cast<size_t>(units) % slots];
+// The linear table's frequency for a period offset, from the cache of recent
+// answers when it holds this one.
+int32_t linearFrequency(LinearFrequencyCache& cache, int64_t units) {
+    auto& answer = cache.answers[static_cast<size_t>(units) % LinearFrequencyCache::slots];
     if (!answer.known || answer.units != units) {
         answer = {true, units,
                   truncateToInt32(std::pow(2.0, static_cast<double>(units) * linearUnit) *
@@ -116,16 +110,17 @@ int32_t linearFrequency(int64_t units) {
     return answer.frequency;
 }
 
-void updateFrequency(const MusicChannel* channel, MixVoice* voice, const Song* song) {
+void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice* voice) {
     int32_t frequency;
-    if ((song->flags & linearFrequencyTable) != 0) {
+    if ((sequencer.song->flags & linearFrequencyTable) != 0) {
         frequency =
-            linearFrequency(int64_t{linearBasePeriod} - channel->period + channel->periodDelta);
+            linearFrequency(sequencer.linearFrequencies,
+                            int64_t{linearBasePeriod} - channel->period + channel->periodDelta);
     } else {
         frequency = amigaClock / (channel->period + channel->periodDelta);
     }
     voice->frequency = frequency;
-    const int32_t rate = mixerState.outputRate;
+    const int32_t rate = sequencer.mixer->outputRate;
     if (rate <= 0) {
         return;  // no output opened: there is nothing to step against
     }
@@ -153,7 +148,7 @@ int32_t amigaPeriod(uint8_t note, int8_t finetune) {
     return p0 + ((p0 - above) * finetune) / -128;
 }
 
-void updateVoice(MusicChannel* channel, const Sample* sample, const Song* song) {
+void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* sample) {
     MixVoice* voice = channel->voice;
     if (voice == nullptr) {
         return;
@@ -164,18 +159,18 @@ void updateVoice(MusicChannel* channel, const Sample* sample, const Song* song) 
     const uint8_t flags = channel->flags;
     if ((flags & StartNote) != 0) {
         if (voice->sample != nullptr) {
-            voice = switchToTwin(channel, voice);
+            voice = switchToTwin(*sequencer.mixer, channel, voice);
         }
         startNote(voice, sample != nullptr ? sample : &emptySample);
     }
     if ((flags & VolumeChanged) != 0) {
-        updateVolume(channel, voice, song);
+        updateVolume(channel, voice, sequencer.globalVolume);
     }
     if ((flags & PanningChanged) != 0) {
         updatePanning(channel, voice);
     }
     if ((flags & FrequencyChanged) != 0) {
-        updateFrequency(channel, voice, song);
+        updateFrequency(sequencer, channel, voice);
     }
     if ((flags & RewindVoice) != 0) {
         // Turning forward as well keeps a backward ping-pong voice whose loop
@@ -186,3 +181,5 @@ void updateVoice(MusicChannel* channel, const Sample* sample, const Song* song) 
         voice->direction = Forward;
     }
 }
+
+}  // namespace xmplayer

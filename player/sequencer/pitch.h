@@ -3,8 +3,12 @@
 
 #include <cstdint>
 
-#include "player/sequencer/channel.h"
+#include "player/sequencer/sequencer.h"
+
+namespace xmplayer {
 
 int32_t linearPeriod(uint8_t note, int8_t finetune);
 int32_t amigaPeriod(uint8_t note, int8_t finetune);
-void updateVoice(MusicChannel* channel, const Sample* sample, const Song* song);
+void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* sample);
+
+}  // namespace xmplayer

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
-#include "player/output/block_render.h"
 #include "player/sequencer/arithmetic.h"
 #include "player/sequencer/envelope.h"
 #include "player/sequencer/modulation.h"
 #include "player/sequencer/pitch.h"
+#include "player/sequencer/sequencer.h"
 #include "player/sequencer/song_lookup.h"
+
+namespace xmplayer {
 
 namespace {
 
@@ -16,11 +18,16 @@ constexpr int32_t highestBreakRow = 63;
 
 // What one row tick needs besides the channel and its cell.
 struct RowContext {
-    Song* song;
+    Sequencer& sequencer;
     const Instrument* instrument;
-    Sample* sample;
-    bool jumped;  // a position jump earlier in this row
+    const Sample* sample;
+    int8_t* finetune;  // where this playback keeps the sample's; null for none
+    bool jumped;       // a position jump earlier in this row
 };
+
+int8_t finetuneOf(const RowContext& row) {
+    return row.finetune != nullptr ? *row.finetune : row.sample->finetune;
+}
 
 // The channel state that a note delay puts back at the row tick.
 struct HeldState {
@@ -40,7 +47,7 @@ void slideVolumeDown(MusicChannel* channel, int32_t amount) {
 void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& row,
                    const HeldState& held) {
     const uint8_t y = cell.effectParam & 0x0F;
-    Song* song = row.song;
+    Sequencer& sequencer = row.sequencer;
     switch (extendedCommandOf(cell)) {
         case ExtendedCommand::FinePortamentoUp:
             if (y != 0) {
@@ -60,19 +67,19 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0xF0) | y);
             break;
         case ExtendedCommand::SetFinetune:
-            // The finetune lives in the song's sample and lasts for later notes;
-            // the shared empty sample stays all zero.
-            if (row.sample != &emptySample) {
-                row.sample->finetune = static_cast<int8_t>(y);
+            // The finetune lasts for later notes of the sample in this
+            // playback; the empty sample's stays 0.
+            if (row.finetune != nullptr) {
+                *row.finetune = static_cast<int8_t>(y);
             }
             break;
         case ExtendedCommand::PatternLoop:
             if (y == 0) {
-                channel->loopRow = song->row;
+                channel->loopRow = sequencer.row;
             } else {
                 channel->loopCount = channel->loopCount == 0 ? y : channel->loopCount - 1;
                 if (channel->loopCount != 0) {
-                    song->row = channel->loopRow - 1;
+                    sequencer.row = channel->loopRow - 1;
                 }
             }
             break;
@@ -105,7 +112,7 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             channel->flags &= ~(FrequencyChanged | VolumeChanged | PanningChanged | StartNote);
             break;
         case ExtendedCommand::PatternDelay:
-            song->patternDelayTicks = y * song->speed;
+            sequencer.patternDelayTicks = y * sequencer.speed;
             break;
         default:
             break;
@@ -117,7 +124,8 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
     const uint8_t param = cell.effectParam;
     const uint8_t x = param >> 4;
     const uint8_t y = param & 0x0F;
-    Song* song = row.song;
+    Sequencer& sequencer = row.sequencer;
+    const Song* song = sequencer.song;
     switch (effectOf(cell)) {
         case Effect::PortamentoUp:
             if (param != 0) {
@@ -181,6 +189,11 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
                 if (channel->voice != nullptr) {
                     channel->voice->startOffset = static_cast<uint32_t>(offset);
                 }
+            } else if ((channel->flags & StartNote) != 0) {
+                // Nothing of the sample is left to play: the note starts on
+                // the empty sample, so the old note ramps out on the twin and
+                // the row is silent, whatever the previous voice played.
+                row.sample = &emptySample;
             } else {
                 channel->flags = static_cast<uint8_t>((channel->flags & ~StartNote) | RewindVoice);
             }
@@ -192,8 +205,8 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             break;
         case Effect::PositionJump:
-            song->nextRow = 0;
-            song->nextOrder = param >= playedSongLength(song) ? 0 : param;
+            sequencer.nextRow = 0;
+            sequencer.nextOrder = param >= playedSongLength(song) ? 0 : param;
             row.jumped = true;
             break;
         case Effect::SetVolume:
@@ -202,12 +215,12 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             break;
         case Effect::PatternBreak: {
             const int32_t target = x * 10 + y;
-            song->nextRow = target > highestBreakRow ? 0 : target;
+            sequencer.nextRow = target > highestBreakRow ? 0 : target;
             if (!row.jumped) {
-                song->nextOrder = song->orderPos + 1;
+                sequencer.nextOrder = sequencer.orderPos + 1;
             }
-            if (song->nextOrder >= playedSongLength(song)) {
-                song->nextOrder = 0;
+            if (sequencer.nextOrder >= playedSongLength(song)) {
+                sequencer.nextOrder = 0;
             }
             break;
         }
@@ -216,18 +229,18 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             break;
         case Effect::SpeedTempo:
             if (param < 32) {
-                song->speed = param;
+                sequencer.speed = param;
             } else {
-                setTempo(song, param);
+                setTempo(sequencer, param);
             }
             break;
         case Effect::SetGlobalVolume:
-            song->globalVolume = std::min<int32_t>(param, 64);
+            sequencer.globalVolume = std::min<int32_t>(param, 64);
             channel->flags |= VolumeChanged;
             break;
         case Effect::GlobalVolumeSlide:
             if (param != 0) {
-                song->globalVolSlideParam = param;
+                sequencer.globalVolSlideParam = param;
             }
             break;
         case Effect::SetEnvelopePosition:
@@ -275,7 +288,8 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
 }
 
 void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
-    Song* song = row.song;
+    Sequencer& sequencer = row.sequencer;
+    const Song* song = sequencer.song;
     // A volume-column tone portamento does not make a tone-portamento row.
     const bool portamentoRow = effectOf(cell) == Effect::TonePortamento ||
                                effectOf(cell) == Effect::TonePortamentoVolumeSlide;
@@ -288,6 +302,7 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     }
     row.instrument = channelInstrument(song, channel);
     row.sample = channelSample(row.instrument, channel);
+    row.finetune = channelFinetune(sequencer, channel);
     const HeldState held{channel->volume, channel->period, channel->panning};
 
     if (static_cast<Effect>(channel->lastEffect) == Effect::Tremolo &&
@@ -302,8 +317,8 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     if (playsNote) {
         channel->realNote = static_cast<uint8_t>(cell.note - 1 + row.sample->relativeNote);
         channel->notePeriod = (song->flags & linearFrequencyTable) != 0
-                                  ? linearPeriod(channel->realNote, row.sample->finetune)
-                                  : amigaPeriod(channel->realNote, row.sample->finetune);
+                                  ? linearPeriod(channel->realNote, finetuneOf(row))
+                                  : amigaPeriod(channel->realNote, finetuneOf(row));
         if (!portamentoRow) {
             channel->period = channel->notePeriod;
         }
@@ -323,23 +338,23 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     stepEnvelopes(channel, row.instrument, true);
     applyEffect(channel, cell, row, held);
     stepAutoVibrato(channel, row.instrument);
-    updateVoice(channel, row.sample, song);
+    updateVoice(sequencer, channel, row.sample);
 }
 
 }  // namespace
 
-void processRow(Song* song) {
-    song->nextOrder = -1;
-    song->nextRow = -1;
-    processedRow = song->row;
-    const PatternNote* cells = rowCells(song, song->orderPos, song->row);
+void processRow(Sequencer& sequencer) {
+    sequencer.nextOrder = -1;
+    sequencer.nextRow = -1;
+    sequencer.processedRow = sequencer.row;
+    const PatternNote* cells = rowCells(sequencer.song, sequencer.orderPos, sequencer.row);
     if (cells == nullptr) {
         return;
     }
-    RowContext row{song, &emptyInstrument, &emptySample, false};
-    const int32_t channels = playedChannelCount(song);
+    RowContext row{sequencer, &emptyInstrument, &emptySample, nullptr, false};
+    const int32_t channels = playedChannelCount(sequencer.song);
     for (int32_t c = 0; c < channels; ++c) {
-        processChannel(&channelTable[c], cells[c], row);
+        processChannel(&sequencer.channels[c], cells[c], row);
     }
 }
 
@@ -418,3 +433,5 @@ void applyVolumeColumn(MusicChannel* channel, uint8_t volumeColumn) {
             break;
     }
 }
+
+}  // namespace xmplayer

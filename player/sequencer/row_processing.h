@@ -4,7 +4,10 @@
 #include <cstdint>
 
 #include "player/sequencer/channel.h"
+#include "player/sequencer/sequencer.h"
 #include "player/song/effect_numbers.h"
+
+namespace xmplayer {
 
 inline Effect effectOf(const PatternNote& cell) {
     return static_cast<Effect>(cell.effect);
@@ -20,8 +23,10 @@ inline bool isPlayableNote(uint8_t note) {
     return note >= 1 && note <= 96;
 }
 
-void processRow(Song* song);
+void processRow(Sequencer& sequencer);
 // The reset that an instrument number in a cell causes.
 void resetChannel(MusicChannel* channel, const Sample* sample);
 // The row-tick meaning of a volume-column byte.
 void applyVolumeColumn(MusicChannel* channel, uint8_t volumeColumn);
+
+}  // namespace xmplayer

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "player/sequencer/sequencer.h"
+
+namespace xmplayer {
+
 int32_t playedChannelCount(const Song* song) {
     return std::clamp<int32_t>(song->channelCount, 0, maxChannels);
 }
@@ -45,13 +49,15 @@ const Instrument* channelInstrument(const Song* song, const MusicChannel* channe
     return &song->instruments[channel->instrumentIndex];
 }
 
-Sample* channelSample(const Instrument* instrument, const MusicChannel* channel) {
+const Sample* channelSample(const Instrument* instrument, const MusicChannel* channel) {
     if (channel->noteIndex >= instrument->noteSamples.size()) {
         return &emptySample;
     }
     const uint8_t slot = instrument->noteSamples[channel->noteIndex];
-    if (slot >= maxInstrumentSamples || instrument->samples[slot] == nullptr) {
+    if (slot >= instrument->sampleCount || instrument->samples[slot] == nullptr) {
         return &emptySample;
     }
     return instrument->samples[slot];
 }
+
+}  // namespace xmplayer

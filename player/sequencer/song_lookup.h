@@ -7,6 +7,8 @@
 
 #include "player/sequencer/channel.h"
 
+namespace xmplayer {
+
 // The song's channelCount bounded to the channel table (0..32). Tracks beyond
 // the table are not played; pattern rows keep their full width.
 int32_t playedChannelCount(const Song* song);
@@ -32,6 +34,7 @@ const PatternNote* rowCells(const Song* song, int32_t orderPos, int32_t row);
 const Instrument* channelInstrument(const Song* song, const MusicChannel* channel);
 
 // The sample that the instrument maps the channel's note to, or emptySample
-// when the slot is 16 or more or holds no sample. Not const: the set-finetune
-// effect writes into the song's sample (never into emptySample).
-Sample* channelSample(const Instrument* instrument, const MusicChannel* channel);
+// when the slot lies beyond the instrument's samples or holds none.
+const Sample* channelSample(const Instrument* instrument, const MusicChannel* channel);
+
+}  // namespace xmplayer

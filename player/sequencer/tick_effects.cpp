@@ -3,12 +3,14 @@
 #include <algorithm>
 
 #include "player/sequencer/arithmetic.h"
-#include "player/sequencer/channel.h"
 #include "player/sequencer/envelope.h"
 #include "player/sequencer/modulation.h"
 #include "player/sequencer/pitch.h"
 #include "player/sequencer/row_processing.h"
+#include "player/sequencer/sequencer.h"
 #include "player/sequencer/song_lookup.h"
+
+namespace xmplayer {
 
 namespace {
 
@@ -17,9 +19,10 @@ constexpr uint8_t keptDelayBits = 0xF0;
 
 // What the row's cell asks of one channel on a tick between rows.
 struct TickContext {
-    Song* song;
+    Sequencer& sequencer;
     const Instrument* instrument;
     const Sample* sample;
+    int8_t finetune;
 };
 
 void slideVolume(MusicChannel* channel, uint8_t param) {
@@ -68,10 +71,10 @@ void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
 // The period offset that raises the note by `semitones`, with the sign that
 // the voice update of each table mode needs.
 int32_t arpeggioOffset(const MusicChannel* channel, const TickContext& tick, int32_t semitones) {
-    if ((tick.song->flags & linearFrequencyTable) != 0) {
+    if ((tick.sequencer.song->flags & linearFrequencyTable) != 0) {
         return semitones * 64;
     }
-    const int8_t finetune = tick.sample->finetune;
+    const int8_t finetune = tick.finetune;
     return amigaPeriod(static_cast<uint8_t>(channel->realNote + semitones), finetune) -
            amigaPeriod(channel->realNote, finetune);
 }
@@ -81,7 +84,7 @@ void arpeggio(MusicChannel* channel, const TickContext& tick, uint8_t param) {
         return;
     }
     // On the base note's ticks periodDelta is left as the volume column set it.
-    switch (tick.song->tick % 3) {
+    switch (tick.sequencer.tick % 3) {
         case 1:
             channel->periodDelta = arpeggioOffset(channel, tick, param >> 4);
             break;
@@ -145,7 +148,7 @@ void multiRetrigger(MusicChannel* channel, int32_t tick) {
 
 void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
     const int32_t y = cell.effectParam & 0x0F;
-    const int32_t now = tick.song->tick;
+    const int32_t now = tick.sequencer.tick;
     switch (extendedCommandOf(cell)) {
         case ExtendedCommand::RetriggerNote:
             if (y != 0 && now % y == 0) {
@@ -178,7 +181,7 @@ void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const Tic
 
 void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
     const uint8_t param = cell.effectParam;
-    Song* song = tick.song;
+    Sequencer& sequencer = tick.sequencer;
     switch (effectOf(cell)) {
         case Effect::Arpeggio:
             arpeggio(channel, tick, param);
@@ -224,12 +227,12 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
         case Effect::GlobalVolumeSlide: {
             // No volume request: the new global volume reaches a voice with
             // the next request that something else makes.
-            const int32_t up = song->globalVolSlideParam >> 4;
-            const int32_t down = song->globalVolSlideParam & 0x0F;
+            const int32_t up = sequencer.globalVolSlideParam >> 4;
+            const int32_t down = sequencer.globalVolSlideParam & 0x0F;
             if (up != 0) {
-                song->globalVolume = std::min(song->globalVolume + up, 64);
+                sequencer.globalVolume = std::min(sequencer.globalVolume + up, 64);
             } else if (down != 0) {
-                song->globalVolume = std::max(song->globalVolume - down, 0);
+                sequencer.globalVolume = std::max(sequencer.globalVolume - down, 0);
             }
             break;
         }
@@ -245,7 +248,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             break;
         }
         case Effect::MultiRetrigger:
-            multiRetrigger(channel, song->tick);
+            multiRetrigger(channel, sequencer.tick);
             break;
         case Effect::Tremor:
             tremor(channel);
@@ -261,14 +264,18 @@ constexpr PatternNote emptyCell{};
 
 }  // namespace
 
-void processTickEffects(Song* song) {
-    const PatternNote* cells = rowCells(song, song->orderPos, processedRow);
+void processTickEffects(Sequencer& sequencer) {
+    const Song* song = sequencer.song;
+    const PatternNote* cells = rowCells(song, sequencer.orderPos, sequencer.processedRow);
     const int32_t channels = playedChannelCount(song);
     for (int32_t c = 0; c < channels; ++c) {
-        MusicChannel* channel = &channelTable[c];
+        MusicChannel* channel = &sequencer.channels[c];
         const PatternNote& cell = cells != nullptr ? cells[c] : emptyCell;
         const Instrument* instrument = channelInstrument(song, channel);
-        const TickContext tick{song, instrument, channelSample(instrument, channel)};
+        const Sample* sample = channelSample(instrument, channel);
+        const int8_t* finetune = channelFinetune(sequencer, channel);
+        const TickContext tick{sequencer, instrument, sample,
+                               finetune != nullptr ? *finetune : sample->finetune};
 
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
@@ -277,6 +284,8 @@ void processTickEffects(Song* song) {
         applyVolumeColumnTick(channel, cell.volumeColumn);
         applyEffectTick(channel, cell, tick);
         stepAutoVibrato(channel, instrument);
-        updateVoice(channel, tick.sample, song);
+        updateVoice(sequencer, channel, tick.sample);
     }
 }
+
+}  // namespace xmplayer

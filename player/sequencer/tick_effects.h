@@ -2,6 +2,10 @@
 // retriggers, note cut and note delay, tremor.
 #pragma once
 
-#include "player/song/song.h"
+#include "player/sequencer/sequencer.h"
 
-void processTickEffects(Song* song);
+namespace xmplayer {
+
+void processTickEffects(Sequencer& sequencer);
+
+}  // namespace xmplayer

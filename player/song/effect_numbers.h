@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace xmplayer {
+
 // Effect numbers of the pattern's effect column, as the format numbers them
 // (0..9, then A = 10 ... Z = 35). Other values are kept and do nothing.
 enum class Effect : uint8_t {
@@ -49,3 +51,5 @@ enum class ExtendedCommand : uint8_t {
     NoteDelay = 0xD,
     PatternDelay = 0xE,
 };
+
+}  // namespace xmplayer

@@ -5,6 +5,8 @@
 
 #include "player/song/stream.h"
 
+namespace xmplayer {
+
 namespace {
 
 std::FILE* fileOf(void* handle) {
@@ -80,7 +82,8 @@ int32_t tellFileStream(void* handle) {
                                                           : static_cast<int32_t>(position);
 }
 
-void registerFileStream() {
-    setStreamCallbacks(openFileStream, closeFileStream, readFileStream, seekFileStream,
-                       tellFileStream);
+StreamCallbacks fileStreamCallbacks() {
+    return {openFileStream, closeFileStream, readFileStream, seekFileStream, tellFileStream};
 }
+
+}  // namespace xmplayer

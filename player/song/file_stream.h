@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+#include "player/song/stream.h"
+
+namespace xmplayer {
+
 // Null when the path is null, cannot be opened, or the file is too large for
 // the 32-bit positions of the stream contract.
 void* openFileStream(const char* path);
@@ -12,5 +16,7 @@ int32_t readFileStream(void* buffer, int32_t size, void* handle);
 void seekFileStream(void* handle, int32_t offset, int8_t mode);
 int32_t tellFileStream(void* handle);
 
-// Registers the five functions above as the player's stream callbacks.
-void registerFileStream();
+// The five functions above, to load songs by path.
+StreamCallbacks fileStreamCallbacks();
+
+}  // namespace xmplayer

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <limits>
 
+namespace xmplayer {
+
 Sample emptySample{};
 
 namespace {
@@ -27,3 +29,5 @@ void releaseSampleData(int16_t* data) {
         std::free(data - leadingValues);
     }
 }
+
+}  // namespace xmplayer

@@ -1,15 +1,18 @@
-// The in-memory form of one XM song: its content (header values, order list,
-// patterns, instruments, samples) and its playing state in one record.
+// The in-memory form of one XM song: header values, order list, patterns,
+// instruments and samples. A loaded song is only read while it plays, so any
+// number of playbacks may share it.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-struct Song;
+#include "player/song/stream_callbacks.h"
+
+namespace xmplayer {
 
 // One pattern cell, five bytes as the format stores them.
 struct PatternNote {
-    uint8_t note;  // 0 none, 1..96 a note, 255 key-off (the file's 97); others kept as read
+    uint8_t note;        // 0 none, 1..96 a note, 255 key-off (the file's 97); others kept as read
     uint8_t instrument;  // 0 none, 1..128 the instrument number counted from 1
     uint8_t volumeColumn;
     uint8_t effect;
@@ -42,15 +45,16 @@ struct Sample {
     uint32_t length;
     uint32_t loopStart;
     uint32_t loopLength;
-    uint8_t volume;  // 0..64
-    int8_t finetune;  // 1/128 semitone
-    int32_t panning;  // 0..255
-    uint8_t bits;  // 16 for every loaded sample
+    uint8_t volume;    // 0..64
+    int8_t finetune;   // 1/128 semitone
+    int32_t panning;   // 0..255
+    uint8_t bits;      // 16 for every loaded sample
     uint8_t loopType;  // SampleLoopType
     int8_t relativeNote;
 };
 
-constexpr int maxInstrumentSamples = 16;
+// The note-to-sample map holds byte indices: no instrument can name more.
+constexpr int maxInstrumentSamples = 256;
 constexpr int maxEnvelopePoints = 20;  // room in the record
 constexpr int storedEnvelopePoints = 12;  // what a file supplies
 
@@ -60,8 +64,10 @@ constexpr uint8_t envelopeSustain = 0x02;
 constexpr uint8_t envelopeLoop = 0x04;
 
 struct Instrument {
-    int32_t sampleCount;  // 0..16
-    std::array<Sample*, maxInstrumentSamples> samples;  // unused slots point at emptySample
+    int32_t sampleCount;  // 0..maxInstrumentSamples
+    // sampleCount own samples, null when there are none; a map entry at or
+    // beyond sampleCount names no sample and plays as emptySample.
+    Sample** samples;
     std::array<uint8_t, 96> noteSamples;
     std::array<EnvelopePoint, maxEnvelopePoints> volumeEnvelope;
     std::array<EnvelopePoint, maxEnvelopePoints> panningEnvelope;
@@ -82,20 +88,12 @@ struct Instrument {
     uint16_t fadeOut;  // twice the file's value, kept to 16 bits
 };
 
-using TickFunction = void (*)(Song* song);
-using StartHook = void (*)(Song* song);
-// Fills buffer with byteLength bytes of final (not delta coded) sample data.
-using SampleDataCallback = void (*)(void* buffer, int32_t byteLength, int32_t bits,
-                                    int32_t instrumentIndex, int32_t sampleIndex);
-
 // Bit 0 of Song::flags.
 constexpr uint16_t linearFrequencyTable = 0x0001;
 
 struct Song {
     SongPattern* patterns;
     Instrument* instruments;
-    int32_t tickFramesLeft;
-    int32_t framesPerTick;
     int16_t songLength;
     int16_t restartPosition;
     int16_t channelCount;
@@ -107,23 +105,10 @@ struct Song {
     int16_t defaultTempo;
     std::array<uint8_t, 256> orders;
     uint8_t initialGlobalVolume;
-    int32_t globalVolume;
-    uint8_t globalVolSlideParam;
-    int32_t tick;
-    int32_t speed;
-    int32_t tempo;
-    int32_t row;
-    int32_t orderPos;
-    int32_t patternDelayTicks;
-    int32_t nextRow;
-    int32_t nextOrder;
-    int32_t playTimeMs;
-    StartHook startHook;
-    TickFunction tickFunction;
     SampleDataCallback sampleDataCallback;
 };
 
-// The all-zero sample that fills unused instrument slots; never released.
+// The all-zero sample that stands in for a missing one; never released.
 extern Sample emptySample;
 
 // Sample data with one zero value before data[0] (so that a backward ping-pong
@@ -132,3 +117,5 @@ extern Sample emptySample;
 // failure or when the count does not fit.
 int16_t* allocateSampleData(uint32_t length);
 void releaseSampleData(int16_t* data);
+
+}  // namespace xmplayer

@@ -2,34 +2,24 @@
 
 #include <cstdlib>
 
-StreamCallbacks streamCallbacks{};
+namespace xmplayer {
 
-void setStreamCallbacks(StreamOpenFunction open, StreamCloseFunction close, StreamReadFunction read,
-                        StreamSeekFunction seek, StreamTellFunction tell) {
-    // A partial set would let a load call through a null member; keep all or none.
-    if (open == nullptr || close == nullptr || read == nullptr || seek == nullptr ||
-        tell == nullptr) {
-        streamCallbacks = StreamCallbacks{};
-        return;
-    }
-    streamCallbacks = StreamCallbacks{open, close, read, seek, tell};
+bool streamCallbacksComplete(const StreamCallbacks& callbacks) {
+    return callbacks.open != nullptr && callbacks.close != nullptr && callbacks.read != nullptr &&
+           callbacks.seek != nullptr && callbacks.tell != nullptr;
 }
 
-bool streamCallbacksRegistered() {
-    return streamCallbacks.open != nullptr && streamCallbacks.close != nullptr &&
-           streamCallbacks.read != nullptr && streamCallbacks.seek != nullptr &&
-           streamCallbacks.tell != nullptr;
-}
-
-SongStream* streamOpen(const char* name) {
-    if (!streamCallbacksRegistered()) {
+SongStream* streamOpen(const StreamCallbacks& callbacks, const char* name) {
+    // A partial set would let a load call through a null member.
+    if (!streamCallbacksComplete(callbacks)) {
         return nullptr;
     }
     auto* stream = static_cast<SongStream*>(std::calloc(1, sizeof(SongStream)));
     if (stream == nullptr) {
         return nullptr;
     }
-    stream->handle = streamCallbacks.open(name);
+    stream->callbacks = callbacks;
+    stream->handle = callbacks.open(name);
     if (stream->handle == nullptr) {
         std::free(stream);
         return nullptr;
@@ -41,29 +31,22 @@ void streamClose(SongStream* stream) {
     if (stream == nullptr) {
         return;
     }
-    // The registry may have been emptied since the open; the record is ours either way.
-    if (streamCallbacks.close != nullptr) {
-        streamCallbacks.close(stream->handle);
-    }
+    stream->callbacks.close(stream->handle);
     std::free(stream);
 }
 
 int32_t streamRead(void* buffer, int32_t size, SongStream* stream) {
-    if (stream == nullptr || streamCallbacks.read == nullptr) {
-        return 0;
-    }
-    return streamCallbacks.read(buffer, size, stream->handle);
+    return stream != nullptr ? stream->callbacks.read(buffer, size, stream->handle) : 0;
 }
 
 void streamSeek(SongStream* stream, int32_t offset, int8_t mode) {
-    if (stream != nullptr && streamCallbacks.seek != nullptr) {
-        streamCallbacks.seek(stream->handle, offset, mode);
+    if (stream != nullptr) {
+        stream->callbacks.seek(stream->handle, offset, mode);
     }
 }
 
 int32_t streamTell(SongStream* stream) {
-    if (stream == nullptr || streamCallbacks.tell == nullptr) {
-        return 0;
-    }
-    return streamCallbacks.tell(stream->handle);
+    return stream != nullptr ? stream->callbacks.tell(stream->handle) : 0;
 }
+
+}  // namespace xmplayer

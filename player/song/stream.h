@@ -1,42 +1,28 @@
-// The five caller-supplied stream functions through which every byte of a song
-// is read, and the thin wrapper the loader calls them through.
+// The thin wrapper through which the loader reads a song's stream.
 #pragma once
 
 #include <cstdint>
 
-using StreamOpenFunction = void* (*)(const char* name);
-using StreamCloseFunction = void (*)(void* handle);
-using StreamReadFunction = int32_t (*)(void* buffer, int32_t size, void* handle);
-using StreamSeekFunction = void (*)(void* handle, int32_t offset, int8_t mode);
-using StreamTellFunction = int32_t (*)(void* handle);
+#include "player/song/stream_callbacks.h"
 
-// Seek modes.
-constexpr int8_t seekSet = 0;
-constexpr int8_t seekCurrent = 1;
-constexpr int8_t seekEnd = 2;
+namespace xmplayer {
 
-// Either all five members are set or all five are null.
-struct StreamCallbacks {
-    StreamOpenFunction open;
-    StreamCloseFunction close;
-    StreamReadFunction read;
-    StreamSeekFunction seek;
-    StreamTellFunction tell;
-};
-
+// An open stream: the handle its open gave, and the callbacks it was opened
+// through, which serve it until it is closed.
 struct SongStream {
     void* handle;
+    StreamCallbacks callbacks;
 };
 
-extern StreamCallbacks streamCallbacks;
+// Whether all five callbacks are set.
+bool streamCallbacksComplete(const StreamCallbacks& callbacks);
 
-void setStreamCallbacks(StreamOpenFunction open, StreamCloseFunction close,
-                        StreamReadFunction read, StreamSeekFunction seek,
-                        StreamTellFunction tell);
-bool streamCallbacksRegistered();
-
-SongStream* streamOpen(const char* name);
+// Null when the callbacks are incomplete, the open fails or the record
+// cannot be allocated.
+SongStream* streamOpen(const StreamCallbacks& callbacks, const char* name);
 void streamClose(SongStream* stream);
 int32_t streamRead(void* buffer, int32_t size, SongStream* stream);
 void streamSeek(SongStream* stream, int32_t offset, int8_t mode);
 int32_t streamTell(SongStream* stream);
+
+}  // namespace xmplayer

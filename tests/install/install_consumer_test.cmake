@@ -24,6 +24,10 @@ set(packageDir ${prefix}/${LIBDIR}/cmake/XmPlayer)
 foreach(file
         ${LIBDIR}/libxmplayer.a
         ${INCLUDEDIR}/xmplayer/player/player.h
+        ${INCLUDEDIR}/xmplayer/player/song/stream_callbacks.h
+        ${INCLUDEDIR}/xmplayer/player/mixer/output_rate.h
+        ${INCLUDEDIR}/xmplayer/player/output/wave_device.h
+        ${INCLUDEDIR}/xmplayer/player/output/output_device.h
         ${LIBDIR}/cmake/XmPlayer/XmPlayerConfig.cmake
         ${LIBDIR}/cmake/XmPlayer/XmPlayerConfigVersion.cmake
         ${LIBDIR}/cmake/XmPlayer/XmPlayerTargets.cmake)
@@ -31,6 +35,14 @@ foreach(file
         message(FATAL_ERROR "not installed: ${file}")
     endif()
 endforeach()
+
+# Only the public headers: the library's inner records stay inside it.
+file(GLOB_RECURSE installedHeaders RELATIVE ${prefix}/${INCLUDEDIR}/xmplayer
+    ${prefix}/${INCLUDEDIR}/xmplayer/*.h)
+list(LENGTH installedHeaders headerCount)
+if(NOT headerCount EQUAL 5)
+    message(FATAL_ERROR "installed headers beyond the public ones: ${installedHeaders}")
+endif()
 
 # The package depends on no window, sound or GL system, and on nothing in the
 # source or build tree.
@@ -80,6 +92,11 @@ endif()
 message(STATUS "Building the consumer")
 run("Building the consumer" ${CMAKE_COMMAND} --build ${consumerBuild})
 
+# SDL's disk driver stands in for a sound card and asks for frames as fast as
+# the consumer renders them.
 message(STATUS "Playing ${SONG} through the consumer")
-run("The consumer" ${consumerBuild}/consumer ${SONG})
+set(ENV{SDL_AUDIODRIVER} disk)
+set(ENV{SDL_DISKAUDIOFILE} ${WORK_DIR}/consumer.raw)
+set(ENV{SDL_DISKAUDIODELAY} 0)
+run("The consumer" ${consumerBuild}/consumer ${SONG} 10)
 message("${lastOutput}")

@@ -1,8 +1,9 @@
 // Every kernel set the processor can run against the scalar reference, which
 // defines the arithmetic: single runs with awkward lengths, positions and
-// gains, the PCM conversion at its edges, and whole songs from the first
-// tick, where a difference in one bit of one frame fails the test.
-#include "player/output/mix_kernels.h"
+// gains, the PCM conversion at its edges, and whole songs rendered by the
+// rendering core from their start, where a difference in one bit of one frame
+// fails the test.
+#include "player/mixer/mix_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,17 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "player/output/mixer.h"
-#include "player/output/wave_output.h"
-#include "player/song/file_stream.h"
-#include "player/song/player_control.h"
+#include "player/playback/playback.h"
+#include "player/player.h"
+#include "player/song/song_loading.h"
 #include "tests/corpus.h"
-#include "tests/output/voice_fixture.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -176,55 +178,49 @@ TEST(KernelSelection, TheReferenceComesFirstAndTheFastestSupportedSetIsUsed) {
 // ---- Whole songs.
 
 constexpr int32_t songRate = 44100;
-constexpr int64_t songFrames = int64_t{10} * songRate;
+constexpr int32_t songBlocks = 10 * songRate / blockFramesForRate(songRate);
 
-// The song's first seconds as playback renders them: a tick, then its frames,
-// mixed and converted with the given kernels. Playing changes a song (a finetune effect rewrites
-// its sample's finetune, the global volume slide's memory stays), so each render loads it afresh.
-std::vector<int16_t> renderSong(const std::filesystem::path& path, const MixKernels& kernels) {
-    std::string reason;
-    Song* song = loadSong(path.string().c_str(), nullptr, &reason);
-    if (song == nullptr) {
-        ADD_FAILURE() << "cannot load: " << reason;
+// The song's first seconds as the rendering core plays them, block by block,
+// with the given kernel set. A song is only read while it plays, so one
+// loaded song serves every set.
+std::vector<int16_t> renderSong(const Song& song, const MixKernels& kernels) {
+    const int32_t blockFrames = blockFramesForRate(songRate);
+    auto playback = std::make_unique<Playback>();
+    if (!startPlayback(*playback, song, songRate)) {
+        ADD_FAILURE() << "the playback did not start";
         return {};
     }
-    resetMixer(songRate);
-    rewindSong(song);
-    std::vector<int16_t> pcm;
-    pcm.reserve(2 * static_cast<size_t>(songFrames) + 2 * 8192);
-    std::vector<float> mixed;
-    while (static_cast<int64_t>(pcm.size()) < 2 * songFrames) {
-        song->tickFunction(song);
-        const int32_t frames = song->framesPerTick;
-        mixed.assign(2 * static_cast<size_t>(frames), 0.0f);
-        mixVoicesWith(kernels, mixed.data(), frames);
-        const size_t at = pcm.size();
-        pcm.resize(at + mixed.size());
-        kernels.toPcm16(pcm.data() + at, mixed.data(), static_cast<int64_t>(mixed.size()));
+    playback->kernels = &kernels;
+    std::vector<float> mix(2 * static_cast<size_t>(blockFrames));
+    std::vector<int16_t> pcm(2 * static_cast<size_t>(blockFrames) * songBlocks);
+    for (int32_t block = 0; block < songBlocks; ++block) {
+        renderBlock(*playback, mix.data(),
+                    pcm.data() + 2 * static_cast<size_t>(blockFrames) * block, blockFrames);
     }
-    resetMixer(songRate);
-    freeSong(song);
     return pcm;
 }
 
 TEST(KernelSetSongs, EverySetRendersEverySongToTheSameBitsAsTheReference) {
     SKIP_WITHOUT_CORPUS("songs");
-    registerFileStream();
     int64_t comparedSongs = 0;
     int64_t soundingSongs = 0;
     for (const auto& path : corpusAndDemoSongs()) {
         SCOPED_TRACE(path.filename().string());
-        const std::vector<int16_t> expected = renderSong(path, referenceMixKernels);
+        std::string reason;
+        Song* song = loadSongFile(path.string().c_str(), &reason);
+        ASSERT_NE(song, nullptr) << reason;
+        const std::vector<int16_t> expected = renderSong(*song, referenceMixKernels);
         soundingSongs +=
             std::any_of(expected.begin(), expected.end(), [](int16_t value) { return value != 0; });
         for (const MixKernels* kernels : supportedMixKernels()) {
-            const std::vector<int16_t> actual = renderSong(path, *kernels);
+            const std::vector<int16_t> actual = renderSong(*song, *kernels);
             ASSERT_EQ(actual.size(), expected.size()) << kernels->name;
             const auto mismatch =
                 std::mismatch(actual.begin(), actual.end(), expected.begin()).first;
             EXPECT_EQ(mismatch, actual.end())
                 << kernels->name << " differs first at frame " << (mismatch - actual.begin()) / 2;
         }
+        freeSong(song);
         ++comparedSongs;
     }
     EXPECT_GE(comparedSongs, 2);

@@ -1,4 +1,4 @@
-#include "player/output/mixer.h"
+#include "player/mixer/mixer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,10 @@
 #include <random>
 #include <vector>
 
-#include "player/output/mix_kernels.h"
+#include "player/mixer/mix_kernels.h"
 #include "tests/output/voice_fixture.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -21,15 +23,16 @@ constexpr uint32_t half = 0x80000000u;
 
 class MixerTest : public ::testing::Test {
   protected:
-    void SetUp() override { resetMixer(44100); }
-    void TearDown() override { resetMixer(44100); }
+    void SetUp() override { resetMixer(mixer, 44100); }
 
     // Mixes into a cleared buffer and returns it.
-    static std::vector<float> mix(int32_t frames) {
+    std::vector<float> mix(int32_t frames) {
         std::vector<float> buffer(2 * static_cast<size_t>(frames), 0.0f);
-        mixVoices(buffer.data(), frames);
+        mixVoices(mixer, buffer.data(), frames);
         return buffer;
     }
+
+    MixerState mixer{};
 };
 
 float steadyGain(int32_t target) {
@@ -43,7 +46,7 @@ float contribution(double value, float gain) {
 
 TEST_F(MixerTest, SettledVoiceMixesAtExactlyTargetOver255) {
     TestSample tone(constantValues(100, 12345), ForwardLoop, 0, 100);
-    settledVoice(0, tone.sample, 200, 5);
+    settledVoice(mixer, 0, tone.sample, 200, 5);
     // The gains are single precision: a double 5/255 would give another value.
     ASSERT_NE(contribution(12345.0, steadyGain(5)), static_cast<float>(12345.0 * (5 / 255.0)));
     const auto buffer = mix(300);
@@ -51,14 +54,14 @@ TEST_F(MixerTest, SettledVoiceMixesAtExactlyTargetOver255) {
         ASSERT_EQ(buffer[2 * frame], contribution(12345.0, steadyGain(200))) << frame;
         ASSERT_EQ(buffer[2 * frame + 1], contribution(12345.0, steadyGain(5))) << frame;
     }
-    EXPECT_EQ(mixerState.voices[0].rampFramesLeft, 0);
-    EXPECT_EQ(mixerState.voices[0].currentLeft, 200 * 256);
+    EXPECT_EQ(mixer.voices[0].rampFramesLeft, 0);
+    EXPECT_EQ(mixer.voices[0].currentLeft, 200 * 256);
 }
 
 TEST_F(MixerTest, NewNoteRisesFromSilenceToTargetInExactlyRampLengthFrames) {
-    ASSERT_EQ(mixerState.rampLength, 128);
+    ASSERT_EQ(mixer.rampLength, 128);
     TestSample tone(constantValues(1000, 10000), ForwardLoop, 0, 1000);
-    startNote(0, tone.sample, 255, 255);
+    startNote(mixer, 0, tone.sample, 255, 255);
     const auto buffer = mix(300);
     EXPECT_EQ(buffer[0], 0.0f);
     EXPECT_EQ(buffer[1], 0.0f);
@@ -69,7 +72,7 @@ TEST_F(MixerTest, NewNoteRisesFromSilenceToTargetInExactlyRampLengthFrames) {
     for (int frame = 128; frame < 300; ++frame) {
         ASSERT_EQ(buffer[2 * frame], 10000.0f) << frame;
     }
-    const MixVoice& voice = mixerState.voices[0];
+    const MixVoice& voice = mixer.voices[0];
     EXPECT_EQ(voice.rampFramesLeft, 0);
     EXPECT_EQ(voice.currentLeft, 255 * 256);
     EXPECT_EQ(voice.rampStepLeft, 0.0f);
@@ -77,7 +80,7 @@ TEST_F(MixerTest, NewNoteRisesFromSilenceToTargetInExactlyRampLengthFrames) {
 
 TEST_F(MixerTest, TargetChangeMidRampStartsAFullRampFromTheTruncatedGain) {
     TestSample tone(constantValues(1000, 10000), ForwardLoop, 0, 1000);
-    MixVoice& voice = startNote(0, tone.sample, 255, 255);
+    MixVoice& voice = startNote(mixer, 0, tone.sample, 255, 255);
     mix(64);
     const int32_t current = voice.currentLeft;
     ASSERT_GT(current, 0);
@@ -89,7 +92,7 @@ TEST_F(MixerTest, TargetChangeMidRampStartsAFullRampFromTheTruncatedGain) {
     EXPECT_EQ(first[0], contribution(10000.0, static_cast<float>(current / (255.0 * 256.0))));
     EXPECT_EQ(voice.rampTargetLeft, 0);
     EXPECT_EQ(voice.rampFramesLeft, 127);
-    const double reciprocal = mixerState.rampReciprocal;
+    const double reciprocal = mixer.rampReciprocal;
     EXPECT_EQ(voice.rampStepLeft, static_cast<float>(-(current >> 8) * (1.0 / 255.0) * reciprocal));
     EXPECT_EQ(voice.rampStepRight,
               static_cast<float>((100 - (current >> 8)) * (1.0 / 255.0) * reciprocal));
@@ -104,7 +107,7 @@ TEST_F(MixerTest, TargetChangeMidRampStartsAFullRampFromTheTruncatedGain) {
 
 TEST_F(MixerTest, ForwardLoopShorterThanOneStepWrapsSeveralLengthsAtOnce) {
     TestSample ramp({0, 100, 200, 300, 400, 500, 600, 700}, ForwardLoop, 4, 2);
-    MixVoice& voice = settledVoice(0, ramp.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, ramp.sample, 255, 255);
     setStep(voice, 3, 0);
     setPosition(voice, 5, 0);
     const auto buffer = mix(3);
@@ -120,7 +123,7 @@ TEST_F(MixerTest, ForwardLoopShorterThanOneStepWrapsSeveralLengthsAtOnce) {
 TEST_F(MixerTest, PingPongLandingOnTheLoopEndTurnsJustBelowIt) {
     TestSample ramp({0, 100, 200, 300, 400, 500, 600, 700}, PingPongLoop, 2, 4);
     ASSERT_EQ(ramp.sample.data[6], 500) << "the guard repeats the loop's last value";
-    MixVoice& voice = settledVoice(0, ramp.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, ramp.sample, 255, 255);
     setPosition(voice, 4, 0);
     const auto buffer = mix(4);
     EXPECT_EQ(buffer[0], 400.0f);
@@ -136,7 +139,7 @@ TEST_F(MixerTest, PingPongLandingOnTheLoopEndTurnsJustBelowIt) {
 
 TEST_F(MixerTest, UnloopedSampleFadesIntoItsZeroGuardAndGoesIdle) {
     TestSample short4({1000, 2000, 3000, 4000}, NoLoop, 0, 0);
-    MixVoice& voice = settledVoice(0, short4.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, short4.sample, 255, 255);
     setStep(voice, 0, half);
     setPosition(voice, 2, 0);
     const auto buffer = mix(8);
@@ -157,7 +160,7 @@ TEST_F(MixerTest, UnloopedSampleFadesIntoItsZeroGuardAndGoesIdle) {
 
 TEST_F(MixerTest, OnlyAPingPongSampleIsPlayedBackward) {
     TestSample values({1000, 2000, 3000, 4000}, ForwardLoop, 0, 4);
-    MixVoice& voice = settledVoice(0, values.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, values.sample, 255, 255);
     voice.direction = Backward;
     const auto buffer = mix(5);
     EXPECT_EQ(buffer[2], 2000.0f);
@@ -169,14 +172,14 @@ TEST_F(MixerTest, LoopOfNoLengthEndsTheVoiceAndAVoicePastItsLoopEndWrapsAtOnce) 
     for (const uint8_t type : {ForwardLoop, PingPongLoop}) {
         TestSample values({1000, 2000, 3000, 4000}, type, 2, 1);
         values.sample.loopLength = 0;
-        MixVoice& voice = settledVoice(0, values.sample, 255, 255);
+        MixVoice& voice = settledVoice(mixer, 0, values.sample, 255, 255);
         const auto buffer = mix(4);
         EXPECT_EQ(buffer[2], 2000.0f) << int{type};
         EXPECT_EQ(buffer[4], 0.0f) << int{type};
         EXPECT_EQ(voice.sample, nullptr) << int{type};
     }
     TestSample looped({1000, 2000, 3000, 4000, 0, 0, 0, 0}, ForwardLoop, 0, 4);
-    MixVoice& voice = settledVoice(0, looped.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, looped.sample, 255, 255);
     setPosition(voice, 6, 0);
     const auto buffer = mix(2);
     EXPECT_EQ(buffer[0], 3000.0f);
@@ -187,25 +190,25 @@ TEST_F(MixerTest, LoopOfNoLengthEndsTheVoiceAndAVoicePastItsLoopEndWrapsAtOnce) 
 // it stays where it is, while a silent voice that may sound again moves on.
 TEST_F(MixerTest, AbandonedVoiceRampsDownThenNoLongerMoves) {
     TestSample tone(constantValues(100, 10000), ForwardLoop, 0, 100);
-    MixVoice& abandoned = settledVoice(0, tone.sample, 255, 255);
+    MixVoice& abandoned = settledVoice(mixer, 0, tone.sample, 255, 255);
     abandoned.abandoned = true;
     abandoned.targetLeft = 0;
     abandoned.targetRight = 0;
-    MixVoice& waiting = settledVoice(1, tone.sample, 0, 0);
-    const auto rampDown = mix(mixerState.rampLength);
+    MixVoice& waiting = settledVoice(mixer, 1, tone.sample, 0, 0);
+    const auto rampDown = mix(mixer.rampLength);
     EXPECT_GT(rampDown[0], 9000.0f);  // the first ramp frame, at nearly full gain
     EXPECT_EQ(abandoned.rampFramesLeft, 0);
     const int32_t rampEnd = abandoned.positionInt;
-    EXPECT_EQ(rampEnd, mixerState.rampLength % 100);
+    EXPECT_EQ(rampEnd, mixer.rampLength % 100);
 
     EXPECT_EQ(mix(250), std::vector<float>(500, 0.0f));
     EXPECT_EQ(abandoned.positionInt, rampEnd);
     EXPECT_EQ(abandoned.sample, &tone.sample);
-    EXPECT_EQ(waiting.positionInt, (mixerState.rampLength + 250) % 100);
+    EXPECT_EQ(waiting.positionInt, (mixer.rampLength + 250) % 100);
 }
 
 TEST_F(MixerTest, SampleOfLengthZeroStopsWithoutReadingData) {
-    MixVoice& voice = startNote(0, emptySample, 255, 255);
+    MixVoice& voice = startNote(mixer, 0, emptySample, 255, 255);
     EXPECT_EQ(mix(16), std::vector<float>(32, 0.0f));
     EXPECT_EQ(voice.sample, nullptr);
 }
@@ -215,7 +218,7 @@ TEST_F(MixerTest, FullPanningPlaysOnOneSideOnly) {
     // Targets as the voice update forms them from volume 100 and panning 255,
     // then panning 0; each note ramps in from silence.
     for (const int32_t panning : {255, 0}) {
-        startNote(0, tone.sample, panning * 100 / 255, (255 - panning) * 100 / 255);
+        startNote(mixer, 0, tone.sample, panning * 100 / 255, (255 - panning) * 100 / 255);
         const auto buffer = mix(300);
         const int heard = panning == 255 ? 0 : 1;
         for (int frame = 1; frame < 300; ++frame) {
@@ -228,7 +231,7 @@ TEST_F(MixerTest, FullPanningPlaysOnOneSideOnly) {
 TEST_F(MixerTest, BackwardVoiceTurningAtALoopStartOfZeroReadsTheValueBeforeTheData) {
     TestSample ramp({1000, 2000, 3000, 4000}, PingPongLoop, 0, 4);
     ASSERT_EQ(ramp.sample.data[-1], 0);
-    MixVoice& voice = settledVoice(0, ramp.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, ramp.sample, 255, 255);
     voice.direction = Backward;
     setStep(voice, 0, half);
     setPosition(voice, 0, half);
@@ -245,7 +248,7 @@ TEST_F(MixerTest, LoopReachingBeyondItsDataEndsTheVoiceInsteadOfReadingOutside) 
     TestSample tone(constantValues(10, 5000), NoLoop, 0, 0);
     tone.sample.loopType = ForwardLoop;
     tone.sample.loopLength = 1000;  // beyond the 10 values and 8 spare ones
-    MixVoice& voice = settledVoice(0, tone.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, tone.sample, 255, 255);
     const auto buffer = mix(100);
     EXPECT_EQ(voice.sample, nullptr);
     for (int frame = 0; frame < 100; ++frame) {
@@ -334,29 +337,29 @@ TEST(BoundaryCount, MatchesThe32BitDivisionWhereverItFitsAndStaysExactBeyond) {
 // double; only the store into the float buffer narrows, once per voice.
 TEST_F(MixerTest, InterpolatedValueAndProductsAreNotNarrowedBeforeTheStore) {
     TestSample step01({0, 1, 1, 1}, ForwardLoop, 0, 4);
-    MixVoice& voice = settledVoice(0, step01.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, step01.sample, 255, 255);
     setStep(voice, 0, 0);
     // w = 0.5 + 2^-28, so the value is 0.5 + 2^-28, not a float.
     setPosition(voice, 0, 0x80000010u);
     std::vector<float> buffer{8388608.0f, 8388608.0f};
-    mixVoicesWith(referenceMixKernels, buffer.data(), 1);
+    mixVoicesWith(mixer, referenceMixKernels, buffer.data(), 1);
     // 2^23 + 0.5 + 2^-28 rounds up; a value narrowed to 0.5 would tie to even.
     EXPECT_EQ(buffer[0], 8388609.0f);
     ASSERT_EQ(static_cast<float>(8388608.0f + static_cast<float>(0.5 + 0x1p-28)), 8388608.0f);
     buffer = {8388608.0f, 8388608.0f};
-    mixVoices(buffer.data(), 1);
+    mixVoices(mixer, buffer.data(), 1);
     EXPECT_EQ(buffer[0], 8388609.0f);
 }
 
 TEST_F(MixerTest, EachVoiceIsNarrowedIntoTheBufferInTurn) {
     TestSample step01({0, 1, 1, 1}, ForwardLoop, 0, 4);
     for (int slot : {0, 1}) {
-        MixVoice& voice = settledVoice(slot, step01.sample, 255, 255);
+        MixVoice& voice = settledVoice(mixer, slot, step01.sample, 255, 255);
         setStep(voice, 0, 0);
         setPosition(voice, 0, 0xC0000000u);  // 0.75
     }
     std::vector<float> buffer{16777216.0f, 0.0f};
-    mixVoices(buffer.data(), 1);
+    mixVoices(mixer, buffer.data(), 1);
     // 2^24 + 0.75 narrows back to 2^24 twice; a sum narrowed once would be 2^24 + 2.
     EXPECT_EQ(buffer[0], 16777216.0f);
     EXPECT_EQ(buffer[1], 1.5f);
@@ -364,10 +367,10 @@ TEST_F(MixerTest, EachVoiceIsNarrowedIntoTheBufferInTurn) {
 
 TEST_F(MixerTest, RampGainsAreNarrowedEveryFrameAndTheStepIsFormedInDouble) {
     TestSample loud(constantValues(1000, 32767), ForwardLoop, 0, 1000);
-    MixVoice& voice = startNote(0, loud.sample, 200, 200);
+    MixVoice& voice = startNote(mixer, 0, loud.sample, 200, 200);
     const auto buffer = mix(128);
     EXPECT_EQ(voice.rampFramesLeft, 0);
-    const auto reciprocal = static_cast<double>(mixerState.rampReciprocal);
+    const auto reciprocal = static_cast<double>(mixer.rampReciprocal);
     const auto expectedStep = static_cast<float>(200 * (1.0 / 255.0) * reciprocal);
     float gain = 0.0f;
     double wideGain = 0.0;
@@ -384,16 +387,16 @@ TEST_F(MixerTest, RampGainsAreNarrowedEveryFrameAndTheStepIsFormedInDouble) {
     int floatDifferences = 0;
     voice.sample = nullptr;
     for (int32_t target = 0; target <= 255; ++target) {
-        MixVoice& fresh = startNote(1, loud.sample, target, 255 - target);
+        MixVoice& fresh = startNote(mixer, 1, loud.sample, target, 255 - target);
         fresh.currentLeft = 255 * 256;
         fresh.currentRight = 0;
-        mixVoicesWith(referenceMixKernels, std::vector<float>(2).data(), 1);
+        mixVoicesWith(mixer, referenceMixKernels, std::vector<float>(2).data(), 1);
         const int32_t d = target - 255;
         ASSERT_EQ(fresh.rampStepLeft, static_cast<float>(d * (1.0 / 255.0) * reciprocal)) << d;
         ASSERT_EQ(fresh.rampStepRight,
                   static_cast<float>((255 - target) * (1.0 / 255.0) * reciprocal));
-        floatDifferences += fresh.rampStepLeft !=
-                            static_cast<float>(d) * (1.0f / 255.0f) * mixerState.rampReciprocal;
+        floatDifferences +=
+            fresh.rampStepLeft != static_cast<float>(d) * (1.0f / 255.0f) * mixer.rampReciprocal;
     }
     EXPECT_GT(floatDifferences, 0) << "single-precision steps would give the same values";
 }
@@ -402,7 +405,7 @@ TEST_F(MixerTest, RampGainsAreNarrowedEveryFrameAndTheStepIsFormedInDouble) {
 // other end, turning at every reflection, until it lies inside.
 TEST_F(MixerTest, PingPongReflectsAgainUntilInsideTheLoopTurningEachTime) {
     TestSample ramp({0, 100, 200, 300, 400, 500, 600, 700}, PingPongLoop, 4, 2);
-    MixVoice& voice = settledVoice(0, ramp.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, ramp.sample, 255, 255);
     setStep(voice, 7, half);
     setPosition(voice, 5, 0);
     const auto buffer = mix(2);
@@ -446,7 +449,7 @@ TEST_F(MixerTest, PingPongFarOvershootsLandWhereSingleReflectionsWould) {
         const uint32_t loopStart = random() % 300;
         const uint32_t loopLength = 1 + random() % (trial % 3 == 0 ? 3 : 200);
         TestSample sample(values, PingPongLoop, loopStart, loopLength);
-        MixVoice& voice = settledVoice(0, sample.sample, 0, 0);
+        MixVoice& voice = settledVoice(mixer, 0, sample.sample, 0, 0);
         const bool backward = random() % 2 == 1;
         voice.direction = backward ? Backward : Forward;
         setStep(voice, random() % 700, random());
@@ -468,7 +471,7 @@ TEST_F(MixerTest, PingPongFarOvershootsLandWhereSingleReflectionsWould) {
         }
         walkReflections(position, walkingBackward, start, end);
         std::vector<float> buffer(2 * static_cast<size_t>(frames));
-        mixVoicesWith(referenceMixKernels, buffer.data(), static_cast<int32_t>(frames));
+        mixVoicesWith(mixer, referenceMixKernels, buffer.data(), static_cast<int32_t>(frames));
         ASSERT_EQ((int64_t{voice.positionInt} << 32) | voice.positionFrac, position) << trial;
         ASSERT_EQ(voice.direction, walkingBackward ? Backward : Forward) << trial;
     }
@@ -478,7 +481,7 @@ TEST_F(MixerTest, PingPongFarOvershootsLandWhereSingleReflectionsWould) {
 // end by less than 2^-24; the exact count, 1, lets it reach the end and wrap.
 TEST_F(MixerTest, ForwardLoopEndJustAheadIsReachedInOneFrame) {
     TestSample values({1000, 2000, 3000, 4000}, ForwardLoop, 0, 4);
-    MixVoice& voice = settledVoice(0, values.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, values.sample, 255, 255);
     setPosition(voice, 3, 0xFFFFFFFFu - 99);
     const auto buffer = mix(3);
     const double w = ((0xFFFFFFFFu - 99) >> 1) * 0x1p-31;
@@ -492,7 +495,7 @@ TEST_F(MixerTest, ForwardLoopEndJustAheadIsReachedInOneFrame) {
 // stops at once and adds nothing, where the exact count would play one frame.
 TEST_F(MixerTest, UnloopedEndJustAheadStopsAtOnce) {
     TestSample values({1000, 2000, 3000, 30000}, NoLoop, 0, 0);
-    MixVoice& voice = settledVoice(0, values.sample, 255, 255);
+    MixVoice& voice = settledVoice(mixer, 0, values.sample, 255, 255);
     setPosition(voice, 3, 0xFFFFFFFFu - 99);
     const double w = ((0xFFFFFFFFu - 99) >> 1) * 0x1p-31;
     ASSERT_NE(contribution(30000.0 - w * 30000.0, 1.0f), 0.0f);
@@ -568,7 +571,7 @@ void expectSameVoice(const MixVoice& a, const MixVoice& b, int slot) {
 TEST_F(MixerTest, EverySupportedKernelSetMatchesTheScalarReferenceBitForBit) {
     std::mt19937 random(11);
     const RandomScene scene = makeSamples(random);
-    for (auto& voice : mixerState.voices) {
+    for (auto& voice : mixer.voices) {
         randomVoice(voice, scene, random);
         randomTargets(voice, random);
     }
@@ -585,19 +588,19 @@ TEST_F(MixerTest, EverySupportedKernelSetMatchesTheScalarReferenceBitForBit) {
         }
         reference = fast;
         const std::vector<float> before = fast;
-        const auto voicesBefore = mixerState.voices;
-        mixVoicesWith(referenceMixKernels, reference.data(), frames);
-        const auto referenceVoices = mixerState.voices;
+        const auto voicesBefore = mixer.voices;
+        mixVoicesWith(mixer, referenceMixKernels, reference.data(), frames);
+        const auto referenceVoices = mixer.voices;
         // Every supported set from the same state; the last one, the set
         // playback uses, leaves the state for the next round.
         for (const MixKernels* kernels : supportedMixKernels()) {
             fast = before;
-            mixerState.voices = voicesBefore;
-            mixVoicesWith(*kernels, fast.data(), frames);
+            mixer.voices = voicesBefore;
+            mixVoicesWith(mixer, *kernels, fast.data(), frames);
             ASSERT_EQ(std::memcmp(fast.data(), reference.data(), fast.size() * sizeof(float)), 0)
                 << kernels->name << ", round " << round;
             for (int slot = 0; slot < voiceSlots; ++slot) {
-                expectSameVoice(mixerState.voices[slot], referenceVoices[slot], slot);
+                expectSameVoice(mixer.voices[slot], referenceVoices[slot], slot);
             }
             ASSERT_FALSE(HasFailure()) << kernels->name << ", round " << round;
         }
@@ -605,7 +608,7 @@ TEST_F(MixerTest, EverySupportedKernelSetMatchesTheScalarReferenceBitForBit) {
 
         // What the sequencer does between calls: new targets, new notes.
         for (int change = 0; change < 12; ++change) {
-            MixVoice& voice = mixerState.voices[random() % mixedVoices];
+            MixVoice& voice = mixer.voices[random() % mixedVoices];
             if (random() % 3 == 0) {
                 randomVoice(voice, scene, random);
             }

@@ -2,7 +2,9 @@
 // run at real-time priority, where waiting on the allocator's lock or for the
 // system to hand out pages would be heard. This executable puts its own C
 // allocator in front of the system's (operator new goes through it as well)
-// and counts every allocation made while playback runs.
+// and counts every allocation made while playback runs: in the rendering
+// core, on the output driver's feeder thread, and in the pull API's calls,
+// which an application makes from its own audio callback.
 //
 // The sanitizers bring their own allocators, which this one would bypass; in
 // sanitizer builds the counting is left out and the tests say so.
@@ -14,17 +16,19 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "player/output/block_render.h"
-#include "player/output/mixer.h"
 #include "player/output/wave_output.h"
-#include "player/song/file_stream.h"
-#include "player/song/player_control.h"
+#include "player/playback/playback.h"
+#include "player/player.h"
+#include "player/song/song_loading.h"
 #include "tests/corpus.h"
-#include "tests/output/test_ring.h"
 #include "tests/output/wave_output_fixture.h"
+
+using namespace xmplayer;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ALLOCATIONS_UNCOUNTED 1
@@ -132,26 +136,69 @@ TEST(NoAllocation, RenderingBlocksOfEverySongAllocatesNothing) {
     if (!allocationsCounted) {
         GTEST_SKIP() << uncountedReason;
     }
-    registerFileStream();
+    const int32_t blockFrames = blockFramesForRate(rate);
+    std::vector<float> mix(2 * static_cast<size_t>(blockFrames));
+    std::vector<int16_t> pcm(mix.size());
+    std::vector<RowMark> marks(static_cast<size_t>(blockFrames) + 1);
     int32_t songs = 0;
     for (const auto& path : corpusAndDemoSongs()) {
         std::string reason;
-        Song* song = loadSong(path.string().c_str(), nullptr, &reason);
+        Song* song = loadSongFile(path.string().c_str(), &reason);
         ASSERT_NE(song, nullptr) << path << ": " << reason;
-        {
-            TestRing ring(rate);
-            resetMixer(rate);
-            rewindSong(song);
-            outputDevice.currentSong = song;
-            const int32_t blocks = 180 * rate / outputDevice.blockFrames;
-            AllocationWatch watch(true);
-            for (int32_t block = 0; block < blocks; ++block) {
-                renderBlock();
-            }
-            EXPECT_EQ(watch.stop(), 0) << path.filename();
-            outputDevice.currentSong = nullptr;
+        auto playback = std::make_unique<Playback>();
+        ASSERT_TRUE(startPlayback(*playback, *song, rate));
+        const int32_t blocks = 180 * rate / blockFrames;
+        int32_t markCount = 0;
+        AllocationWatch watch(true);
+        for (int32_t block = 0; block < blocks; ++block) {
+            renderBlock(*playback, mix.data(), pcm.data(), blockFrames, marks.data(), &markCount);
         }
-        resetMixer(rate);
+        rewindPlayback(*playback);
+        renderBlock(*playback, mix.data(), pcm.data(), blockFrames);
+        EXPECT_EQ(watch.stop(), 0) << path.filename();
+        playback.reset();
+        freeSong(song);
+        ++songs;
+    }
+    EXPECT_GE(songs, 1);
+}
+
+// The pull API from createPlayer on: pieces of every size from one frame to
+// several blocks, 16-bit and float, the position asked after each, and a
+// restart, over a minute of every song.
+TEST(NoAllocation, PullingFramesFromAPlayerAllocatesNothing) {
+    if (!allocationsCounted) {
+        GTEST_SKIP() << uncountedReason;
+    }
+    constexpr int32_t largestPiece = 4000;
+    const int32_t pieces[] = {1, 1024, 883, 885, largestPiece, 7, 2048, 441};
+    std::vector<int16_t> frames(2 * largestPiece);
+    std::vector<float> floats(2 * largestPiece);
+    int32_t songs = 0;
+    for (const auto& path : corpusAndDemoSongs()) {
+        std::string reason;
+        Song* song = loadSongFile(path.string().c_str(), &reason);
+        ASSERT_NE(song, nullptr) << path << ": " << reason;
+        Player* player = createPlayer(*song, rate);
+        ASSERT_NE(player, nullptr) << path;
+        int64_t rendered = 0;
+        int64_t positions = 0;
+        AllocationWatch watch(true);
+        for (int32_t piece = 0; rendered < int64_t{60} * rate; ++piece) {
+            const int32_t count = pieces[piece % std::size(pieces)];
+            if (piece % 2 == 0) {
+                renderFrames(*player, frames.data(), count);
+            } else {
+                renderFloatFrames(*player, floats.data(), count);
+            }
+            positions += renderedPosition(*player).milliseconds;
+            rendered += count;
+        }
+        restartPlayer(*player);
+        renderFrames(*player, frames.data(), largestPiece);
+        EXPECT_EQ(watch.stop(), 0) << path.filename();
+        EXPECT_GT(positions, 0);
+        destroyPlayer(player);
         freeSong(song);
         ++songs;
     }
@@ -164,15 +211,15 @@ TEST(NoAllocation, TheFeederThreadAllocatesNothingWhilePlaying) {
     if (!allocationsCounted) {
         GTEST_SKIP() << uncountedReason;
     }
-    registerFileStream();
     ClockDevice clock;
     const WaveDevice device = clockWaveDevice(&clock);
-    setWaveDevice(&device);
-    ASSERT_TRUE(openOutputDevice(rate, 0));
+    OutputDevice output;
+    setWaveDevice(output, &device);
+    ASSERT_TRUE(openOutputDevice(output, rate, 0));
     const auto path = std::filesystem::path(PROJECT_SOURCE_DIR) / "assets" / "song.xm";
-    Song* song = loadSong(path.string().c_str(), nullptr);
+    Song* song = loadSongFile(path.string().c_str());
     ASSERT_NE(song, nullptr);
-    ASSERT_TRUE(playSong(song));
+    ASSERT_TRUE(playSong(output, song));
     {
         AllocationWatch watch(false);
         for (uint64_t frames = 0; frames <= uint64_t{60} * rate; frames += rate / 10) {
@@ -181,11 +228,10 @@ TEST(NoAllocation, TheFeederThreadAllocatesNothingWhilePlaying) {
         EXPECT_EQ(watch.stop(), 0);
     }
     // The feeder did play: the heard position moved on.
-    EXPECT_GT(getPlayingTimeMs(song), 55'000);
-    stopSong(song);
+    EXPECT_GT(getPlayingTimeMs(output, song), 55'000);
+    stopSong(output, song);
+    closeOutputDevice(output);
     freeSong(song);
-    closeOutputDevice();
-    setWaveDevice(nullptr);
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
 // The render device hands over exactly the frames that a sound card playing
-// the ring from its start would play, and stays in step with the song.
+// the ring from its start would play, the same frames that the pull API
+// renders, and stays in step with the song.
+
+#include "player/output/render_device.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
-#include "player/output/render_device.h"
 #include "player/output/wave_output.h"
-#include "player/song/file_stream.h"
-#include "player/song/player_control.h"
+#include "player/player.h"
+#include "player/song/song_loading.h"
 #include "tests/output/wave_output_fixture.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -22,9 +27,10 @@ bool collect(const int16_t* frames, uint32_t frameCount, void* context) {
 std::vector<int16_t> render(uint64_t frames, int32_t rate = 44100) {
     RenderTarget target;
     const WaveDevice device = renderWaveDevice(&target);
-    setWaveDevice(&device);
+    OutputDevice output;
+    setWaveDevice(output, &device);
     std::vector<int16_t> values;
-    if (!openOutputDevice(rate, 0)) {
+    if (!openOutputDevice(output, rate, 0)) {
         ADD_FAILURE() << "the render device did not open";
         return values;
     }
@@ -32,53 +38,62 @@ std::vector<int16_t> render(uint64_t frames, int32_t rate = 44100) {
     target.sink = collect;
     target.sinkContext = &values;
     target.frameLimit = frames;
-    if (playSong(song)) {
+    if (playSong(output, song)) {
         target.finished.wait(false);
     } else {
         ADD_FAILURE() << "playback did not start";
     }
+    closeOutputDevice(output);
     freeSong(song);
-    closeOutputDevice();
-    setWaveDevice(nullptr);
     return values;
 }
 
-class RenderDeviceTest : public ::testing::Test {
-  protected:
-    void SetUp() override { registerFileStream(); }
-};
-
 // The reference plays the ring as a sound card would, one block at a time:
 // after the feeder has caught up with a block, that block is what is heard.
-TEST_F(RenderDeviceTest, HandsOverWhatASoundCardWouldPlay) {
+TEST(RenderDeviceTest, HandsOverWhatASoundCardWouldPlay) {
     constexpr int32_t blocks = 250;
     ClockDevice clock;
     const WaveDevice device = clockWaveDevice(&clock);
-    setWaveDevice(&device);
-    ASSERT_TRUE(openOutputDevice(44100, 0));
+    OutputDevice output;
+    setWaveDevice(output, &device);
+    ASSERT_TRUE(openOutputDevice(output, 44100, 0));
     Song* song = makeTestSong();
-    ASSERT_TRUE(playSong(song));
-    const auto blockValues = static_cast<std::size_t>(outputDevice.blockFrames) * 2;
+    ASSERT_TRUE(playSong(output, song));
+    const auto blockValues = static_cast<std::size_t>(output.blockFrames) * 2;
     std::vector<int16_t> played;
     for (int32_t block = 0; block < blocks; ++block) {
-        advanceClockTo(clock, static_cast<uint64_t>(block) * outputDevice.blockFrames);
-        const int16_t* start = outputDevice.pcmBuffer + (block % ringBlockCount()) * blockValues;
+        advanceClockTo(clock, static_cast<uint64_t>(block) * output.blockFrames);
+        const int16_t* start = output.pcmBuffer + (block % ringBlockCount(output)) * blockValues;
         played.insert(played.end(), start, start + blockValues);
     }
+    closeOutputDevice(output);
     freeSong(song);
-    closeOutputDevice();
 
     const std::vector<int16_t> rendered = render(played.size() / 2);
     ASSERT_EQ(rendered.size(), played.size());
-    std::size_t firstDifference = 0;
-    while (firstDifference < played.size() &&
-           played[firstDifference] == rendered[firstDifference]) {
-        ++firstDifference;
-    }
-    EXPECT_EQ(firstDifference, played.size()) << "frames differ from frame " << firstDifference / 2;
+    const auto difference = std::mismatch(played.begin(), played.end(), rendered.begin()).first;
+    EXPECT_EQ(difference, played.end())
+        << "frames differ from frame " << (difference - played.begin()) / 2;
 }
 
-TEST_F(RenderDeviceTest, StopsAtTheExactFrameAndRepeatsItself) {
+// The driver and the pull API are two users of one rendering core.
+TEST(RenderDeviceTest, HandsOverWhatThePullApiRenders) {
+    for (const int32_t rate : {44100, 22050}) {
+        const uint64_t frames = 3 * static_cast<uint64_t>(rate) + 17;
+        const std::vector<int16_t> rendered = render(frames, rate);
+        Song* song = makeTestSong();
+        Player* player = createPlayer(*song, rate);
+        ASSERT_NE(player, nullptr);
+        std::vector<int16_t> pulled(rendered.size());
+        renderFrames(*player, pulled.data(), static_cast<int32_t>(frames));
+        destroyPlayer(player);
+        freeSong(song);
+        ASSERT_EQ(rendered.size(), 2 * frames);
+        EXPECT_TRUE(pulled == rendered) << rate;
+    }
+}
+
+TEST(RenderDeviceTest, StopsAtTheExactFrameAndRepeatsItself) {
     const std::vector<int16_t> longer = render(100000);
     const std::vector<int16_t> odd = render(12345);
     ASSERT_EQ(longer.size(), 200000u);
@@ -91,26 +106,26 @@ bool refuseAfterTwoHandOvers(const int16_t*, uint32_t, void* context) {
     return ++*static_cast<int*>(context) <= 2;
 }
 
-TEST_F(RenderDeviceTest, ASinkThatRefusesEndsTheRender) {
+TEST(RenderDeviceTest, ASinkThatRefusesEndsTheRender) {
     RenderTarget target;
     const WaveDevice device = renderWaveDevice(&target);
-    setWaveDevice(&device);
-    ASSERT_TRUE(openOutputDevice(22050, 0));
+    OutputDevice output;
+    setWaveDevice(output, &device);
+    ASSERT_TRUE(openOutputDevice(output, 22050, 0));
     Song* song = makeTestSong();
     int handOvers = 0;
     target.sink = refuseAfterTwoHandOvers;
     target.sinkContext = &handOvers;
     target.frameLimit = 0;
-    ASSERT_TRUE(playSong(song));
+    ASSERT_TRUE(playSong(output, song));
     target.finished.wait(false);
     EXPECT_TRUE(target.sinkRefused.load());
-    EXPECT_EQ(target.framesDelivered.load(), 2u * outputDevice.ringFrames / 2);
+    EXPECT_EQ(target.framesDelivered.load(), 2u * output.ringFrames / 2);
+    closeOutputDevice(output);
     freeSong(song);
-    closeOutputDevice();
-    setWaveDevice(nullptr);
 }
 
-TEST_F(RenderDeviceTest, FortySecondsStayInStep) {
+TEST(RenderDeviceTest, FortySecondsStayInStep) {
     checkRenderStaysInStep(40.0);
 }
 

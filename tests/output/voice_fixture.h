@@ -1,11 +1,22 @@
-// Samples and voices that the mixer and block rendering tests set up by hand.
+// Samples and voices that the mixer tests set up by hand, in a mixer of the
+// test's own.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "player/output/mixer.h"
+#include "player/mixer/mixer.h"
 #include "player/song/song.h"
+
+using xmplayer::Backward;
+using xmplayer::emptySample;
+using xmplayer::Forward;
+using xmplayer::ForwardLoop;
+using xmplayer::MixerState;
+using xmplayer::MixVoice;
+using xmplayer::NoLoop;
+using xmplayer::PingPongLoop;
+using xmplayer::Sample;
 
 // A sample in the loader's layout: one value before the data, `length` + 8
 // after, and the guard value after the loop end set as the loader sets it.
@@ -14,7 +25,7 @@ class TestSample {
     TestSample(const std::vector<int16_t>& values, uint8_t loopType, uint32_t loopStart,
                uint32_t loopLength) {
         sample.length = static_cast<uint32_t>(values.size());
-        sample.data = allocateSampleData(sample.length);
+        sample.data = xmplayer::allocateSampleData(sample.length);
         for (uint32_t i = 0; i < sample.length; ++i) {
             sample.data[i] = values[i];
         }
@@ -33,7 +44,7 @@ class TestSample {
     }
     TestSample(const TestSample&) = delete;
     TestSample& operator=(const TestSample&) = delete;
-    ~TestSample() { releaseSampleData(sample.data); }
+    ~TestSample() { xmplayer::releaseSampleData(sample.data); }
 
     Sample sample{};
 };
@@ -53,9 +64,9 @@ inline void setStep(MixVoice& voice, uint32_t whole, uint32_t fraction) {
 }
 
 // A voice as a new note leaves it: at the start, forward, silent, no ramp.
-inline MixVoice& startNote(int slot, const Sample& sample, int32_t targetLeft,
+inline MixVoice& startNote(MixerState& mixer, int slot, const Sample& sample, int32_t targetLeft,
                            int32_t targetRight) {
-    MixVoice& voice = mixerState.voices[slot];
+    MixVoice& voice = mixer.voices[slot];
     voice.sample = &sample;
     setPosition(voice, 0, 0);
     voice.direction = Forward;
@@ -68,9 +79,9 @@ inline MixVoice& startNote(int slot, const Sample& sample, int32_t targetLeft,
 }
 
 // A voice whose ramp has ended at its targets.
-inline MixVoice& settledVoice(int slot, const Sample& sample, int32_t targetLeft,
+inline MixVoice& settledVoice(MixerState& mixer, int slot, const Sample& sample, int32_t targetLeft,
                               int32_t targetRight) {
-    MixVoice& voice = startNote(slot, sample, targetLeft, targetRight);
+    MixVoice& voice = startNote(mixer, slot, sample, targetLeft, targetRight);
     voice.currentLeft = targetLeft * 256;
     voice.currentRight = targetRight * 256;
     voice.rampTargetLeft = targetLeft;

@@ -2,22 +2,19 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
-#include <numbers>
+#include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
-#include "player/output/block_render.h"
-#include "player/output/mixer.h"
 #include "player/output/render_device.h"
 #include "player/output/wave_output.h"
-#include "player/sequencer/channel.h"
-#include "player/song/file_stream.h"
-#include "player/song/player_control.h"
+#include "player/song/song_loading.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -81,59 +78,17 @@ void advanceClockTo(ClockDevice& clock, uint64_t frames) {
     }
 }
 
-Song* makeTestSong(const TestSongShape& shape) {
-    constexpr uint32_t sampleLength = 64;
-    auto* song = static_cast<Song*>(std::calloc(1, sizeof(Song)));
-    constexpr int16_t channels = 2;
-    song->channelCount = channels;
-    song->songLength = static_cast<int16_t>(shape.patterns);
-    song->patternCount = shape.patterns;
-    song->usedPatternCount = shape.patterns;
-    song->instrumentCount = 1;
-    song->flags = linearFrequencyTable;
-    song->defaultSpeed = static_cast<int16_t>(shape.speed);
-    song->defaultTempo = static_cast<int16_t>(shape.tempo);
-    song->initialGlobalVolume = 64;
-    song->tickFunction = advanceTick;
-    song->patterns = static_cast<SongPattern*>(std::calloc(shape.patterns, sizeof(SongPattern)));
-    for (int32_t p = 0; p < shape.patterns; ++p) {
-        song->orders[p] = static_cast<uint8_t>(p);
-        SongPattern& pattern = song->patterns[p];
-        pattern.rowCount = shape.rows;
-        pattern.notes = static_cast<PatternNote*>(
-            std::calloc(static_cast<std::size_t>(shape.rows) * channels, sizeof(PatternNote)));
-        pattern.notes[0] = PatternNote{static_cast<uint8_t>(49 + 12 * p), 1, 0, 0, 0};
-        if (p == shape.patterns - 1) {
-            pattern.notes[1] = PatternNote{37, 1, 0, 0, 0};
-        }
-    }
-    song->instruments = static_cast<Instrument*>(std::calloc(1, sizeof(Instrument)));
-    Instrument& instrument = song->instruments[0];
-    instrument.sampleCount = 1;
-    instrument.samples.fill(&emptySample);
-    auto* sample = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
-    sample->data = allocateSampleData(sampleLength);
-    for (uint32_t i = 0; i < sampleLength; ++i) {
-        sample->data[i] =
-            static_cast<int16_t>(8000.0 * std::sin(i * 2.0 * std::numbers::pi / sampleLength));
-    }
-    sample->data[sampleLength] = sample->data[0];  // the forward loop's guard value
-    sample->length = sampleLength;
-    sample->loopStart = 0;
-    sample->loopLength = sampleLength;
-    sample->volume = 64;
-    sample->panning = 128;
-    sample->bits = 16;
-    sample->loopType = ForwardLoop;
-    instrument.samples[0] = sample;
-    return song;
-}
-
-ExpectedPlayback::ExpectedPlayback(const TestSongShape& shape, int32_t blockFrames)
+ExpectedPlayback::ExpectedPlayback(const TestSongShape& shape, int32_t blockFrames, int32_t rate)
     : shape_(shape), blockFrames_(static_cast<uint64_t>(blockFrames)) {
-    Song tempoProbe{};
-    setTempo(&tempoProbe, shape.tempo);
-    tickFrames_ = static_cast<uint64_t>(tempoProbe.framesPerTick);
+    // The tick length and frame duration of a playback of such a song.
+    Song* song = makeTestSong(shape);
+    auto probe = std::make_unique<Playback>();
+    if (!startPlayback(*probe, *song, rate)) {
+        ADD_FAILURE() << "a playback at " << rate << " Hz did not start";
+    }
+    tickFrames_ = static_cast<uint64_t>(std::max(probe->sequencer.framesPerTick, 1));
+    frameDuration_ = probe->mixer.frameDuration;
+    freeSong(song);
 }
 
 BlockPosition ExpectedPlayback::after(uint64_t frames) {
@@ -143,9 +98,8 @@ BlockPosition ExpectedPlayback::after(uint64_t frames) {
         const uint64_t blockEnd = (frames_ / blockFrames_ + 1) * blockFrames_;
         const uint64_t tickEnd = (frames_ / tickFrames_ + 1) * tickFrames_;
         const uint64_t end = std::min({blockEnd, tickEnd, frames});
-        milliseconds_ +=
-            static_cast<int32_t>(static_cast<double>(end - frames_) *
-                                 static_cast<double>(mixerState.frameDuration) * 1000.0);
+        milliseconds_ += static_cast<int32_t>(static_cast<double>(end - frames_) *
+                                              static_cast<double>(frameDuration_) * 1000.0);
         frames_ = end;
     }
     const uint64_t ticksRun = (frames + tickFrames_ - 1) / tickFrames_;
@@ -161,6 +115,7 @@ BlockPosition ExpectedPlayback::after(uint64_t frames) {
 namespace {
 
 struct InStepCheck {
+    const OutputDevice* output;
     Song* song;
     int32_t blockFrames;
     ExpectedPlayback heard;
@@ -185,22 +140,27 @@ std::string describe(const char* what, uint64_t frame, const BlockPosition& got,
            std::to_string(expected.playTimeMs) + " ms";
 }
 
-// Runs on the feeder thread, between two catch-ups: the song is the feeder's
-// own, and the heard block is the one holding the first frame handed over.
+// Runs on the feeder thread, between two catch-ups: the playback is the
+// feeder's own, and the heard block is the one holding the first frame handed
+// over.
 bool checkInStep(const int16_t* frames, uint32_t frameCount, void* context) {
     auto& check = *static_cast<InStepCheck*>(context);
     const uint64_t blocksBehind = check.framesSeen / static_cast<uint64_t>(check.blockFrames);
     const auto blockFrames = static_cast<uint64_t>(check.blockFrames);
-    const BlockPosition heardNow{static_cast<uint8_t>(getPlayingOrder(check.song)),
-                                 static_cast<uint8_t>(getPlayingRow(check.song)),
-                                 getPlayingTimeMs(check.song)};
+    const OutputDevice& output = *check.output;
+    const BlockPosition heardNow{static_cast<uint8_t>(getPlayingOrder(output, check.song)),
+                                 static_cast<uint8_t>(getPlayingRow(output, check.song)),
+                                 getPlayingTimeMs(output, check.song)};
     const BlockPosition heardExpected = check.heard.after((blocksBehind + 1) * blockFrames);
-    const BlockPosition songNow{static_cast<uint8_t>(check.song->orderPos),
-                                static_cast<uint8_t>(check.song->row), check.song->playTimeMs};
-    const BlockPosition songExpected = check.rendered.after(
-        (blocksBehind + static_cast<uint64_t>(ringBlockCount())) * blockFrames);
-    for (const auto& [what, got, expected] : {std::tuple{"heard", heardNow, heardExpected},
-                                              std::tuple{"song", songNow, songExpected}}) {
+    const Playback& playback = *output.playback;
+    const BlockPosition renderedNow{static_cast<uint8_t>(playback.sequencer.orderPos),
+                                    static_cast<uint8_t>(playback.sequencer.row),
+                                    playback.playTimeMs};
+    const BlockPosition renderedExpected = check.rendered.after(
+        (blocksBehind + static_cast<uint64_t>(ringBlockCount(output))) * blockFrames);
+    for (const auto& [what, got, expected] :
+         {std::tuple{"heard", heardNow, heardExpected},
+          std::tuple{"rendered", renderedNow, renderedExpected}}) {
         if (!samePosition(got, expected) && check.positionMismatches++ == 0) {
             check.firstMismatch = describe(what, check.framesSeen, got, expected);
         }
@@ -218,14 +178,15 @@ bool checkInStep(const int16_t* frames, uint32_t frameCount, void* context) {
 }  // namespace
 
 void checkRenderStaysInStep(double seconds) {
-    registerFileStream();
     RenderTarget target;
     const WaveDevice device = renderWaveDevice(&target);
-    setWaveDevice(&device);
-    ASSERT_TRUE(openOutputDevice(44100, 0));
+    OutputDevice output;
+    setWaveDevice(output, &device);
+    ASSERT_TRUE(openOutputDevice(output, 44100, 0));
     Song* song = makeTestSong();
-    const int32_t blockFrames = outputDevice.blockFrames;
-    InStepCheck check{song,
+    const int32_t blockFrames = output.blockFrames;
+    InStepCheck check{&output,
+                      song,
                       blockFrames,
                       ExpectedPlayback({}, blockFrames),
                       ExpectedPlayback({}, blockFrames),
@@ -238,11 +199,10 @@ void checkRenderStaysInStep(double seconds) {
     target.sink = checkInStep;
     target.sinkContext = &check;
     target.frameLimit = frames;
-    ASSERT_TRUE(playSong(song));
+    ASSERT_TRUE(playSong(output, song));
     target.finished.wait(false);
+    closeOutputDevice(output);
     freeSong(song);
-    closeOutputDevice();
-    setWaveDevice(nullptr);
 
     EXPECT_EQ(check.framesSeen, frames);
     EXPECT_EQ(target.framesDelivered.load(), frames);

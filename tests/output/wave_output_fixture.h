@@ -1,6 +1,6 @@
 // What the driver's tests share: a wave-output device whose play position is a
-// clock the test advances, a small looping song built in memory, and the
-// position that song must be at after a given number of frames.
+// clock the test advances, small looping songs built in memory, and the
+// position such a song must be at after a given number of frames.
 #pragma once
 
 #include <atomic>
@@ -8,9 +8,15 @@
 #include <mutex>
 #include <vector>
 
-#include "player/output/block_render.h"
 #include "player/output/wave_device.h"
-#include "player/song/song.h"
+#include "player/output/wave_output.h"
+#include "player/playback/playback.h"
+#include "tests/playback/test_song.h"
+
+using xmplayer::BlockPosition;
+using xmplayer::OutputDevice;
+using xmplayer::Song;
+using xmplayer::WaveDevice;
 
 // A device that plays nothing: its byte count is whatever the test sets.
 struct ClockDevice {
@@ -37,37 +43,26 @@ WaveDevice clockWaveDevice(ClockDevice* clock);
 // caught up with it (it has polled the new position and finished rendering).
 void advanceClockTo(ClockDevice& clock, uint64_t frames);
 
-// A looping song built the way the loader builds one (released by freeSong):
-// `patterns` patterns of `rows` rows, played in order, two channels playing
-// a looping sample: the first starts a note on the first row of every
-// pattern, the second only on that of the last pattern. No effects.
-struct TestSongShape {
-    int32_t patterns = 2;
-    int32_t rows = 32;
-    int32_t speed = 6;
-    int32_t tempo = 125;
-};
-Song* makeTestSong(const TestSongShape& shape = {});
-
-// Where such a song stands after a number of rendered frames at the open
-// rate: the order position and row of the last tick run, and playTimeMs as
+// Where a makeTestSong song stands after a number of frames rendered at
+// `rate`: the order position and row of the last tick run, and playTimeMs as
 // block rendering accumulates it, chunk by chunk, for blocks of blockFrames.
 // Frame counts must not go backwards from one call to the next.
 class ExpectedPlayback {
   public:
-    ExpectedPlayback(const TestSongShape& shape, int32_t blockFrames);
+    ExpectedPlayback(const TestSongShape& shape, int32_t blockFrames, int32_t rate = 44100);
     BlockPosition after(uint64_t frames);
 
   private:
     TestSongShape shape_;
     uint64_t blockFrames_;
     uint64_t tickFrames_;
+    float frameDuration_;
     uint64_t frames_ = 0;
     int64_t milliseconds_ = 0;
 };
 
 // Renders `seconds` of the test song through the render device at 44100 Hz
-// and checks at every hand-over that the song's own position and the heard
+// and checks at every hand-over that the playback's own position and the heard
 // position (the getters) are where the frame count says they must be, and
 // that the music still sounds. Reports failures through GoogleTest.
 void checkRenderStaysInStep(double seconds);

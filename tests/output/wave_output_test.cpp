@@ -1,21 +1,25 @@
 // The wave-output driver against a device whose clock the test advances:
 // ring sizes, the initial fill, the feeder following the play position, the
-// position getters, and starting, stopping, releasing and closing in every
-// order a caller may use them.
+// position getters, starting, stopping and closing in every order a caller may
+// use them, and the ring's blocks rendered in turn.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
 #include <vector>
 
-#include "player/output/mixer.h"
 #include "player/output/wave_output.h"
-#include "player/song/file_stream.h"
-#include "player/song/player_control.h"
-#include "player/song/stream.h"
+#include "player/player.h"
+#include "player/song/song_loading.h"
+#include "tests/output/test_ring.h"
 #include "tests/output/wave_output_fixture.h"
+
+namespace xmplayer {
 
 // Found by argument-dependent lookup, so beside BlockPosition itself.
 static bool operator==(const BlockPosition& a, const BlockPosition& b) {
@@ -27,37 +31,45 @@ static void PrintTo(const BlockPosition& position, std::ostream* out) {
          << position.playTimeMs << " ms}";
 }
 
+}  // namespace xmplayer
+
+using namespace xmplayer;
+
 namespace {
 
-BlockPosition heard(const Song* song) {
-    return BlockPosition{static_cast<uint8_t>(getPlayingOrder(song)),
-                         static_cast<uint8_t>(getPlayingRow(song)), getPlayingTimeMs(song)};
+BlockPosition heard(const OutputDevice& output, const Song* song) {
+    return BlockPosition{static_cast<uint8_t>(getPlayingOrder(output, song)),
+                         static_cast<uint8_t>(getPlayingRow(output, song)),
+                         getPlayingTimeMs(output, song)};
 }
 
 class WaveOutputTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        registerFileStream();
         device_ = clockWaveDevice(&clock_);
-        setWaveDevice(&device_);
+        setWaveDevice(output_, &device_);
     }
 
     void TearDown() override {
-        closeOutputDevice();
+        closeOutputDevice(output_);
         EXPECT_FALSE(clock_.polledWhileIdle.load()) << "the feeder polled an idle or closed device";
-        setWaveDevice(nullptr);
+        setWaveDevice(output_, nullptr);
         for (Song* song : songs_) {
             freeSong(song);
         }
     }
 
+    // A song released after the device has closed.
     Song* song(const TestSongShape& shape = {}) {
         songs_.push_back(makeTestSong(shape));
         return songs_.back();
     }
 
+    BlockPosition heard(const Song* song) const { return ::heard(output_, song); }
+
     ClockDevice clock_;
     WaveDevice device_{};
+    OutputDevice output_;
     std::vector<Song*> songs_;
 };
 
@@ -72,15 +84,19 @@ class RingSizeTest : public WaveOutputTest, public ::testing::WithParamInterface
 
 TEST_P(RingSizeTest, OpeningSizesTheRingAndTheRamps) {
     const RingCase expected = GetParam();
-    ASSERT_TRUE(openOutputDevice(expected.rate, 0));
+    EXPECT_EQ(ringSizesForRate(expected.rate).blockFrames, expected.blockFrames);
+    EXPECT_EQ(ringSizesForRate(expected.rate).ringFrames, expected.ringFrames);
+    ASSERT_TRUE(openOutputDevice(output_, expected.rate, 0));
     EXPECT_EQ(clock_.openedRate.load(), expected.rate);
-    EXPECT_EQ(outputDevice.blockFrames, expected.blockFrames);
-    EXPECT_EQ(outputDevice.ringFrames, expected.ringFrames);
-    EXPECT_EQ(ringBlockCount(), 100);
-    EXPECT_EQ(mixerState.outputRate, expected.rate);
-    EXPECT_EQ(mixerState.rampLength, expected.rampLength);
-    ASSERT_TRUE(playSong(song()));
+    EXPECT_EQ(output_.rate, expected.rate);
+    EXPECT_EQ(output_.blockFrames, expected.blockFrames);
+    EXPECT_EQ(output_.ringFrames, expected.ringFrames);
+    EXPECT_EQ(ringBlockCount(output_), 100);
+    ASSERT_TRUE(playSong(output_, song()));
     EXPECT_EQ(clock_.ringBytes.load(), static_cast<uint32_t>(expected.ringFrames) * 4);
+    ASSERT_NE(output_.playback, nullptr);
+    EXPECT_EQ(output_.playback->mixer.outputRate, expected.rate);
+    EXPECT_EQ(output_.playback->mixer.rampLength, expected.rampLength);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, RingSizeTest,
@@ -88,45 +104,44 @@ INSTANTIATE_TEST_SUITE_P(Rates, RingSizeTest,
                                            RingCase{22050, 444, 44400, 64},
                                            RingCase{48000, 960, 96000, 139}));
 
-TEST_F(WaveOutputTest, OpeningIsRefusedWithoutStreamCallbacksOrDevice) {
-    setStreamCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
-    EXPECT_FALSE(openOutputDevice(44100, 0));
-    EXPECT_EQ(clock_.openCount.load(), 0) << "the device must not be touched";
-    registerFileStream();
-
+TEST_F(WaveOutputTest, OpeningIsRefusedWithoutADeviceOrAtABadRate) {
     clock_.refuseOpen.store(true);
-    EXPECT_FALSE(openOutputDevice(44100, 0));
-    EXPECT_FALSE(playSong(song()));
+    EXPECT_FALSE(openOutputDevice(output_, 44100, 0));
+    EXPECT_EQ(clock_.openCount.load(), 1);
+    EXPECT_FALSE(playSong(output_, song()));
     clock_.refuseOpen.store(false);
 
     for (const int32_t rate : {0, -44100, minOutputRate - 1, maxOutputRate + 1}) {
-        EXPECT_FALSE(openOutputDevice(rate, 0)) << rate;
+        EXPECT_FALSE(openOutputDevice(output_, rate, 0)) << rate;
     }
-    setWaveDevice(nullptr);
-    EXPECT_FALSE(openOutputDevice(44100, 0));
+    EXPECT_EQ(clock_.openCount.load(), 1) << "a bad rate never reaches the device";
+    setWaveDevice(output_, nullptr);
+    EXPECT_FALSE(openOutputDevice(output_, 44100, 0));
+    OutputDevice fresh;
+    EXPECT_FALSE(openOutputDevice(fresh, 44100, 0)) << "a new output device has no wave device";
 }
 
 TEST_F(WaveOutputTest, PlayingRefusesWhatCannotPlay) {
-    ASSERT_TRUE(openOutputDevice(44100, 0));
-    EXPECT_FALSE(playSong(nullptr));
-    Song* unfinished = song();
-    unfinished->tickFunction = nullptr;
-    EXPECT_FALSE(playSong(unfinished));
-    EXPECT_EQ(outputDevice.currentSong, nullptr);
+    EXPECT_FALSE(playSong(output_, song())) << "nothing open";
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
+    EXPECT_FALSE(playSong(output_, nullptr));
+    EXPECT_EQ(output_.currentSong, nullptr);
+    EXPECT_EQ(output_.playback, nullptr);
 }
 
 TEST_F(WaveOutputTest, TheWholeRingIsRenderedBeforeTheFirstFrameIsHeard) {
-    ASSERT_TRUE(openOutputDevice(44100, 0));
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
     Song* playing = song();
-    ASSERT_TRUE(playSong(playing));
+    ASSERT_TRUE(playSong(output_, playing));
     advanceClockTo(clock_, 0);
     // 88400 frames of 882-frame ticks: 101 ticks have run, the last with 682
     // frames still to go; row 16 at speed 6.
-    EXPECT_EQ(playing->tickFramesLeft, 101 * 882 - 88400);
-    EXPECT_EQ(playing->row, 16);
+    ASSERT_NE(output_.playback, nullptr);
+    EXPECT_EQ(output_.playback->tickFramesLeft, 101 * 882 - 88400);
+    EXPECT_EQ(output_.playback->sequencer.row, 16);
     ExpectedPlayback expected({}, 884);
-    EXPECT_EQ(playing->playTimeMs, expected.after(88400).playTimeMs);
-    EXPECT_EQ(outputDevice.nextBlock, 0);
+    EXPECT_EQ(output_.playback->playTimeMs, expected.after(88400).playTimeMs);
+    EXPECT_EQ(output_.nextBlock, 0);
 
     // The note starts on the first frame and fades in over the ramp, so the
     // ring is silent only at its very start.
@@ -144,9 +159,9 @@ TEST_F(WaveOutputTest, GettersReportTheBlockBeingHeard) {
     Song* playing = song();
     EXPECT_EQ(heard(nullptr), BlockPosition{});
     EXPECT_EQ(heard(playing), BlockPosition{}) << "before any play";
-    ASSERT_TRUE(openOutputDevice(44100, 0));
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
     EXPECT_EQ(heard(playing), BlockPosition{}) << "open, not playing";
-    ASSERT_TRUE(playSong(playing));
+    ASSERT_TRUE(playSong(output_, playing));
 
     // Block 0 ends after one 882-frame tick (19 ms) and 2 frames of the next.
     EXPECT_EQ(heard(playing), (BlockPosition{0, 0, 19}));
@@ -164,44 +179,45 @@ TEST_F(WaveOutputTest, GettersReportTheBlockBeingHeard) {
     advanceClockTo(clock_, 88400 + 884 * 60);
     EXPECT_EQ(heard(playing), expected.after(uint64_t{884} * 161));
 
-    ASSERT_TRUE(stopSong(playing));
+    ASSERT_TRUE(stopSong(output_, playing));
     EXPECT_EQ(heard(playing), BlockPosition{}) << "after stop";
 }
 
 TEST_F(WaveOutputTest, ThePlayPositionIsNotCutTo32Bits) {
-    ASSERT_TRUE(openOutputDevice(44100, 0));
-    ASSERT_TRUE(playSong(song()));
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
+    ASSERT_TRUE(playSong(output_, song()));
     // Just past 2^32 bytes (about 6.8 hours): a 32-bit count would have
     // wrapped to a few frames and named block 0.
     const uint64_t frames = (uint64_t{1} << 30) + 884 * 3;
     advanceClockTo(clock_, frames);
     const auto expectedBlock = static_cast<int32_t>(frames % 88400 / 884);
     ASSERT_NE(expectedBlock, static_cast<int32_t>(884 * 3 % 88400 / 884));
-    EXPECT_EQ(outputDevice.nextBlock, expectedBlock);
-    EXPECT_EQ(outputDevice.audibleBlock, expectedBlock);
+    EXPECT_EQ(output_.nextBlock, expectedBlock);
+    EXPECT_EQ(output_.audibleBlock, expectedBlock);
 }
 
 TEST_F(WaveOutputTest, StoppingIsHarmlessWhenNothingPlays) {
     Song* idle = song();
-    EXPECT_TRUE(stopSong(idle)) << "no device open";
-    ASSERT_TRUE(openOutputDevice(44100, 0));
-    EXPECT_TRUE(stopSong(idle)) << "never played";
-    EXPECT_FALSE(stopSong(nullptr));
-    ASSERT_TRUE(playSong(idle));
-    EXPECT_FALSE(stopSong(nullptr));
-    EXPECT_NE(outputDevice.currentSong, nullptr) << "a null stop does nothing";
-    EXPECT_TRUE(stopSong(idle));
-    EXPECT_TRUE(stopSong(idle));
-    EXPECT_EQ(outputDevice.currentSong, nullptr);
-    EXPECT_EQ(outputDevice.pcmBuffer, nullptr);
-    EXPECT_EQ(outputDevice.mixBuffer, nullptr);
-    EXPECT_EQ(outputDevice.blockPositions, nullptr);
-    EXPECT_TRUE(outputDevice.feederExited.load());
-    EXPECT_FALSE(outputDevice.feederThread.joinable());
+    EXPECT_TRUE(stopSong(output_, idle)) << "no device open";
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
+    EXPECT_TRUE(stopSong(output_, idle)) << "never played";
+    EXPECT_FALSE(stopSong(output_, nullptr));
+    ASSERT_TRUE(playSong(output_, idle));
+    EXPECT_FALSE(stopSong(output_, nullptr));
+    EXPECT_NE(output_.currentSong, nullptr) << "a null stop does nothing";
+    EXPECT_TRUE(stopSong(output_, idle));
+    EXPECT_TRUE(stopSong(output_, idle));
+    EXPECT_EQ(output_.currentSong, nullptr);
+    EXPECT_EQ(output_.pcmBuffer, nullptr);
+    EXPECT_EQ(output_.mixBuffer, nullptr);
+    EXPECT_EQ(output_.blockPositions, nullptr);
+    EXPECT_EQ(output_.playback, nullptr);
+    EXPECT_TRUE(output_.feederExited.load());
+    EXPECT_FALSE(output_.feederThread.joinable());
 }
 
 // Every start is from silence, whatever the voices were doing when playback
-// stopped; and nothing of a released song is read by the next one.
+// stopped; and nothing of a song stopped and released is read by the next one.
 TEST_F(WaveOutputTest, PlayingAgainStartsFromTheBeginningWithTheSameSound) {
     const auto firstFill = [this] {
         std::lock_guard<std::mutex> hold(clock_.firstFillLock);
@@ -212,76 +228,124 @@ TEST_F(WaveOutputTest, PlayingAgainStartsFromTheBeginningWithTheSameSound) {
         advanceClockTo(clock_, 884 * 90);
         advanceClockTo(clock_, 88400 + 884 * 80);
     };
-    ASSERT_TRUE(openOutputDevice(44100, 0));
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
     Song* first = makeTestSong();
-    ASSERT_TRUE(playSong(first));
+    ASSERT_TRUE(playSong(output_, first));
     const std::vector<int16_t> freshStart = firstFill();
     playIntoLastPattern();
-    ASSERT_EQ(first->orderPos, 1);
-    ASSERT_TRUE(stopSong(first));
+    ASSERT_EQ(output_.playback->sequencer.orderPos, 1);
+    ASSERT_TRUE(stopSong(output_, first));
 
-    ASSERT_TRUE(playSong(first));
+    ASSERT_TRUE(playSong(output_, first));
     EXPECT_EQ(heard(first), (BlockPosition{0, 0, 19}));
-    EXPECT_EQ(first->orderPos, 0);
+    EXPECT_EQ(output_.playback->sequencer.orderPos, 0);
     EXPECT_TRUE(firstFill() == freshStart) << "the restart differs from the first start";
 
     playIntoLastPattern();
+    ASSERT_TRUE(stopSong(output_, first));
     ASSERT_TRUE(freeSong(first));
-    ASSERT_TRUE(playSong(song()));
+    ASSERT_TRUE(playSong(output_, song()));
     EXPECT_TRUE(firstFill() == freshStart) << "a song started after a release differs";
 }
 
-TEST_F(WaveOutputTest, ReleasingAPlayingSongSilencesItFirst) {
-    ASSERT_TRUE(openOutputDevice(44100, 0));
+// Once stopSong returns the device reads nothing of the song any more, so
+// that the song may be released at once.
+TEST_F(WaveOutputTest, StoppingSilencesTheDeviceBeforeItReturns) {
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
     Song* playing = makeTestSong();
-    ASSERT_TRUE(playSong(playing));
+    ASSERT_TRUE(playSong(output_, playing));
     advanceClockTo(clock_, 884 * 50);
     const int resetsBefore = clock_.resetCount.load();
-    EXPECT_TRUE(freeSong(playing));
+    EXPECT_TRUE(stopSong(output_, playing));
     EXPECT_GT(clock_.resetCount.load(), resetsBefore);
     EXPECT_FALSE(clock_.playing.load());
-    EXPECT_EQ(outputDevice.currentSong, nullptr);
-    EXPECT_TRUE(outputDevice.feederExited.load());
-    EXPECT_EQ(getPlayingTimeMs(playing), 0) << "only the pointer's nullness is looked at";
+    EXPECT_EQ(output_.currentSong, nullptr);
+    EXPECT_EQ(output_.playback, nullptr);
+    EXPECT_TRUE(output_.feederExited.load());
+    EXPECT_TRUE(freeSong(playing));
+    EXPECT_EQ(getPlayingTimeMs(output_, playing), 0) << "only the pointer's nullness is looked at";
     EXPECT_FALSE(freeSong(nullptr));
-
-    // Releasing another song stops whatever plays as well.
-    Song* other = makeTestSong();
-    ASSERT_TRUE(playSong(song()));
-    EXPECT_TRUE(freeSong(other));
-    EXPECT_EQ(outputDevice.currentSong, nullptr);
 }
 
 TEST_F(WaveOutputTest, AFailedLoadLeavesPlaybackAlone) {
-    ASSERT_TRUE(openOutputDevice(44100, 0));
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
     Song* playing = song();
-    ASSERT_TRUE(playSong(playing));
+    ASSERT_TRUE(playSong(output_, playing));
     const auto path = std::filesystem::temp_directory_path() / "wave_output_test_not_a_song.xm";
     std::ofstream(path) << "Extended Module: but nothing after the identification";
     std::string reason;
-    EXPECT_EQ(loadSong(path.c_str(), nullptr, &reason), nullptr);
+    EXPECT_EQ(loadSongFile(path.c_str(), &reason), nullptr);
     std::filesystem::remove(path);
-    EXPECT_EQ(outputDevice.currentSong, playing);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(output_.currentSong, playing);
     EXPECT_TRUE(clock_.playing.load());
 }
 
 TEST_F(WaveOutputTest, ClosingOrReopeningStopsPlaybackFirst) {
-    ASSERT_TRUE(openOutputDevice(44100, 0));
-    ASSERT_TRUE(playSong(song()));
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
+    ASSERT_TRUE(playSong(output_, song()));
     advanceClockTo(clock_, 884 * 10);
-    closeOutputDevice();
+    closeOutputDevice(output_);
     EXPECT_FALSE(clock_.isOpen.load());
-    EXPECT_EQ(outputDevice.currentSong, nullptr);
-    EXPECT_FALSE(outputDevice.feederThread.joinable());
-    EXPECT_FALSE(playSong(song())) << "no device open";
-    closeOutputDevice();
+    EXPECT_EQ(output_.currentSong, nullptr);
+    EXPECT_FALSE(output_.feederThread.joinable());
+    EXPECT_FALSE(playSong(output_, song())) << "no device open";
+    closeOutputDevice(output_);
 
-    ASSERT_TRUE(openOutputDevice(44100, 0));
-    ASSERT_TRUE(playSong(song()));
-    ASSERT_TRUE(openOutputDevice(22050, 0));
-    EXPECT_EQ(outputDevice.currentSong, nullptr);
-    EXPECT_EQ(outputDevice.blockFrames, 444);
+    ASSERT_TRUE(openOutputDevice(output_, 44100, 0));
+    ASSERT_TRUE(playSong(output_, song()));
+    ASSERT_TRUE(openOutputDevice(output_, 22050, 0));
+    EXPECT_EQ(output_.currentSong, nullptr);
+    EXPECT_EQ(output_.blockFrames, 444);
     EXPECT_TRUE(clock_.isOpen.load());
+
+    // Setting another wave device closes the open one, playing or not.
+    ASSERT_TRUE(playSong(output_, song()));
+    setWaveDevice(output_, &device_);
+    EXPECT_FALSE(clock_.isOpen.load());
+    EXPECT_EQ(output_.currentSong, nullptr);
+    EXPECT_EQ(output_.waveOut, nullptr);
+}
+
+// Each ring block is rendered by the rendering core in turn, into its own
+// place in the ring only, with the position the core reports for it.
+TEST(RingBlocks, AreRenderedInTurnEachIntoItsOwnPlace) {
+    Song* song = makeTestSong();
+    {
+        TestRing ring(*song, 44100, 884, 3);
+        ASSERT_TRUE(ring.started);
+        auto alone = std::make_unique<Playback>();
+        ASSERT_TRUE(startPlayback(*alone, *song, 44100));
+        std::vector<float> mix(2 * 884);
+        std::vector<int16_t> pcm(2 * 884);
+        for (int32_t block = 0; block < 7; ++block) {
+            const int32_t place = block % 3;
+            ASSERT_EQ(ring.output.nextBlock, place);
+            renderRingBlock(ring.output);
+            const BlockPosition expected = renderBlock(*alone, mix.data(), pcm.data(), 884);
+            EXPECT_EQ(ring.output.nextBlock, (place + 1) % 3) << "back to the first after the last";
+            EXPECT_EQ(ring.positions[place], expected) << block;
+            EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), ring.pcm.begin() + place * 2 * 884))
+                << block;
+            if (block < 2) {
+                EXPECT_EQ(ring.pcmLeft(place + 1, 0), 0x7777)
+                    << "only the block being rendered is written";
+            }
+        }
+    }
+    freeSong(song);
+}
+
+TEST(RingBlocks, WithoutARingNothingIsRendered) {
+    OutputDevice output;
+    output.nextBlock = 3;
+    renderRingBlock(output);
+    EXPECT_EQ(output.nextBlock, 0);
+    output.blockFrames = 884;
+    output.ringFrames = 884 * 4;
+    output.nextBlock = 2;
+    renderRingBlock(output);
+    EXPECT_EQ(output.nextBlock, 0) << "a ring without buffers or playback";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // of sound updates that file and says why in its commit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -14,10 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "player/output/render_device.h"
-#include "player/output/wave_output.h"
-#include "player/song/file_stream.h"
-#include "player/song/player_control.h"
+#include "player/player.h"
 #include "tests/corpus.h"
 
 namespace {
@@ -69,33 +67,25 @@ struct Checksum {
     }
 };
 
-bool addFrames(const int16_t* frames, uint32_t frameCount, void* context) {
-    static_cast<Checksum*>(context)->add(frames, std::size_t{frameCount} * 2);
-    return true;
-}
-
 // The checksum of `seconds` of the song from its start, or "refused".
 std::string renderChecksum(const std::filesystem::path& path, int32_t rate, int32_t seconds) {
-    registerFileStream();
-    Song* song = loadSong(path.c_str(), nullptr);
+    xmplayer::Song* song = xmplayer::loadSongFile(path.c_str());
     if (song == nullptr) {
         return "refused";
     }
+    xmplayer::Player* player = xmplayer::createPlayer(*song, rate);
+    EXPECT_NE(player, nullptr);
     Checksum checksum;
-    RenderTarget target;
-    target.sink = addFrames;
-    target.sinkContext = &checksum;
-    target.frameLimit = static_cast<uint64_t>(rate) * seconds;
-    const WaveDevice device = renderWaveDevice(&target);
-    setWaveDevice(&device);
-    EXPECT_TRUE(openOutputDevice(rate, 0));
-    EXPECT_TRUE(playSong(song));
-    while (!target.finished.load()) {
-        target.finished.wait(false);
+    constexpr int32_t pieceFrames = 4096;
+    std::vector<int16_t> piece(2 * pieceFrames);
+    for (int64_t left = int64_t{rate} * seconds; player != nullptr && left > 0;) {
+        const auto frames = static_cast<int32_t>(std::min<int64_t>(left, pieceFrames));
+        xmplayer::renderFrames(*player, piece.data(), frames);
+        checksum.add(piece.data(), 2 * static_cast<std::size_t>(frames));
+        left -= frames;
     }
-    freeSong(song);
-    closeOutputDevice();
-    setWaveDevice(nullptr);
+    xmplayer::destroyPlayer(player);
+    xmplayer::freeSong(song);
     return checksum.hex();
 }
 

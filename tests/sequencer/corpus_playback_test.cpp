@@ -1,22 +1,22 @@
 // Plays every song and effect file of the shared corpus for a minute through
-// the sequencer and the mixer, as block rendering does: one tick, then that
-// tick's frames. Run under the sanitizers this finds any unsafe read or
-// arithmetic fault that real songs reach; the songs must also sound.
+// the rendering core, block by block as a player renders. Run under the
+// sanitizers this finds any unsafe read or arithmetic fault that real songs
+// reach; the songs must also sound.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "player/output/block_render.h"
-#include "player/output/mixer.h"
-#include "player/output/wave_output.h"
-#include "player/sequencer/channel.h"
+#include "player/playback/playback.h"
 #include "player/song/file_stream.h"
-#include "player/song/player_control.h"
+#include "player/song/song_loading.h"
 #include "tests/corpus.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -43,20 +43,19 @@ void recordFigures(const PlaybackFigures& figures) {
     ::testing::Test::RecordProperty("clippedShare", std::to_string(figures.clippedShare()));
 }
 
-// Puts the song at its start as playback start does.
-void startPlayback(Song* song) {
-    resetMixer(outputRate);
-    rewindSong(song);
-}
-
-PlaybackFigures play(Song* song) {
+// Renders the song from its start, block after block, until a minute is
+// done, and measures the mix before its 16-bit conversion.
+PlaybackFigures play(const Song& song) {
     PlaybackFigures figures;
-    std::vector<float> buffer;
+    const auto playback = std::make_unique<Playback>();
+    if (!startPlayback(*playback, song, outputRate)) {
+        ADD_FAILURE() << "the playback could not start";
+        return figures;
+    }
+    const int32_t frames = blockFramesForRate(outputRate);
+    std::vector<float> buffer(static_cast<size_t>(frames) * 2);
     while (figures.frames < playedFrames) {
-        song->tickFunction(song);
-        const int32_t frames = song->framesPerTick;
-        buffer.assign(static_cast<size_t>(frames) * 2, 0.0f);
-        mixVoices(buffer.data(), frames);
+        renderBlock(*playback, buffer.data(), nullptr, frames);
         for (const float value : buffer) {
             figures.sumOfSquares += static_cast<double>(value) * value;
             figures.peak = std::max(figures.peak, std::fabs(value));
@@ -88,8 +87,7 @@ std::string testName(const ::testing::TestParamInfo<std::filesystem::path>& info
 }
 
 Song* loadCorpusSong(const std::filesystem::path& path) {
-    registerFileStream();
-    return loadSong(path.string().c_str(), nullptr);
+    return loadSong(fileStreamCallbacks(), path.string().c_str(), nullptr, nullptr);
 }
 
 class CorpusSong : public ::testing::TestWithParam<std::filesystem::path> {};
@@ -100,8 +98,7 @@ TEST_P(CorpusSong, PlaysAMinuteAudiblyWithoutConstantClipping) {
     SKIP_WITHOUT_CORPUS("songs");
     Song* song = loadCorpusSong(GetParam());
     ASSERT_NE(song, nullptr) << GetParam();
-    startPlayback(song);
-    const PlaybackFigures figures = play(song);
+    const PlaybackFigures figures = play(*song);
     freeSong(song);
 
     const double rms = figures.rms();
@@ -115,8 +112,7 @@ TEST_P(CorpusEffect, PlaysAMinuteWithoutFault) {
     SKIP_WITHOUT_CORPUS("effects");
     Song* song = loadCorpusSong(GetParam());
     ASSERT_NE(song, nullptr) << GetParam();
-    startPlayback(song);
-    const PlaybackFigures figures = play(song);
+    const PlaybackFigures figures = play(*song);
     freeSong(song);
     recordFigures(figures);
     EXPECT_GE(figures.frames, playedFrames);
@@ -130,8 +126,7 @@ TEST_P(CorpusMalformed, PlaysWhatLoadsWithoutFault) {
     if (song == nullptr) {
         GTEST_SKIP() << "refused by the loader";
     }
-    startPlayback(song);
-    const PlaybackFigures figures = play(song);
+    const PlaybackFigures figures = play(*song);
     freeSong(song);
     EXPECT_GE(figures.frames, playedFrames);
 }

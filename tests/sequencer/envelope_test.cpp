@@ -9,6 +9,8 @@
 #include "player/sequencer/envelope.h"
 #include "player/sequencer/row_processing.h"
 
+using namespace xmplayer;
+
 namespace {
 
 class Envelopes : public ::testing::Test {

@@ -7,6 +7,8 @@
 #include "player/sequencer/channel.h"
 #include "player/sequencer/modulation.h"
 
+using namespace xmplayer;
+
 namespace {
 
 TEST(Waveforms, SineMagnitudesMatchTheTruncatedFormula) {

@@ -4,21 +4,26 @@
 #include <cstdint>
 #include <limits>
 
-#include "player/output/mixer.h"
+#include "player/mixer/mixer.h"
 #include "player/sequencer/channel.h"
 #include "player/sequencer/pitch.h"
+#include "player/sequencer/sequencer.h"
+
+using namespace xmplayer;
 
 namespace {
 
+// One channel of a sequencer bound to an empty song and to its own mixer.
 class VoiceUpdate : public ::testing::Test {
   protected:
     void SetUp() override {
-        resetMixer(44100);
+        resetMixer(mixer, 44100);
         song = Song{};
         song.flags = linearFrequencyTable;
-        song.globalVolume = 64;
+        ASSERT_TRUE(bindSequencer(sequencer, song, mixer));
+        sequencer.globalVolume = 64;
         channel = MusicChannel{};
-        channel.voice = &mixerState.voices[3];
+        channel.voice = &mixer.voices[3];
         channel.volume = 64;
         channel.panning = 128;
         channel.volEnvValue = 64;
@@ -33,11 +38,13 @@ class VoiceUpdate : public ::testing::Test {
         channel.period = period;
         channel.periodDelta = periodDelta;
         channel.flags = FrequencyChanged;
-        updateVoice(&channel, &sample, &song);
+        updateVoice(sequencer, &channel, &sample);
         return channel.voice->frequency;
     }
 
     Song song{};
+    MixerState mixer{};
+    Sequencer sequencer{};
     MusicChannel channel{};
     Sample sample{};
 };
@@ -132,23 +139,23 @@ TEST_F(VoiceUpdate, FrequencyBeyond32BitsStepsAtTheFloor) {
 TEST_F(VoiceUpdate, VolumeProductAndSideGains) {
     channel.voice->panning = 128;
     channel.flags = VolumeChanged;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->volume, 127);
     EXPECT_EQ(channel.voice->volumeCopy, 127);
     EXPECT_EQ(channel.voice->targetLeft, 63);
     EXPECT_EQ(channel.voice->targetRight, 63);
 
     channel.volume = 32;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->volume, 63);
 
     channel.volume = 40;
     channel.volumeDelta = -8;  // a tremolo offset counts for this tick
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->volume, 63);
 
-    song.globalVolume = 0;
-    updateVoice(&channel, &sample, &song);
+    sequencer.globalVolume = 0;
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->volume, 0);
     EXPECT_EQ(channel.voice->targetLeft, 0);
 }
@@ -157,19 +164,19 @@ TEST_F(VoiceUpdate, PanningQuotientIsTakenFirstAndClamped) {
     channel.voice->volume = 127;
     channel.panEnvValue = 64;
     channel.flags = PanningChanged;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->panning, 255);  // 128 + 4 x 32 = 256
     EXPECT_EQ(channel.voice->panningCopy, 255);
     EXPECT_EQ(channel.voice->targetLeft, 127);
     EXPECT_EQ(channel.voice->targetRight, 0);
 
     channel.panning = 100;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->panning, 196);  // 100 + (100 / 32 = 3) x 32
 
     channel.panning = -40;  // a volume-column slide has no limit
     channel.panEnvValue = 32;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->panning, 0);
 }
 
@@ -177,7 +184,7 @@ TEST_F(VoiceUpdate, VolumeBlockUsesThePreviousPanningAndPanningBlockTheNewVolume
     channel.voice->panning = 255;
     channel.panning = 0;
     channel.flags = VolumeChanged | PanningChanged;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->panning, 0);
     EXPECT_EQ(channel.voice->targetLeft, 0);
     EXPECT_EQ(channel.voice->targetRight, 127);
@@ -186,18 +193,18 @@ TEST_F(VoiceUpdate, VolumeBlockUsesThePreviousPanningAndPanningBlockTheNewVolume
 TEST_F(VoiceUpdate, NewNotesAlternateBetweenTheTwinSlots) {
     channel.period = 4608;
     channel.flags = StartNote | VolumeChanged | FrequencyChanged;
-    updateVoice(&channel, &sample, &song);
-    EXPECT_EQ(channel.voice, &mixerState.voices[3]);  // slot 3 was idle
-    mixerState.voices[3].currentLeft = 63 * 256;
+    updateVoice(sequencer, &channel, &sample);
+    EXPECT_EQ(channel.voice, &mixer.voices[3]);  // slot 3 was idle
+    mixer.voices[3].currentLeft = 63 * 256;
 
-    updateVoice(&channel, &sample, &song);
-    EXPECT_EQ(channel.voice, &mixerState.voices[35]);
-    EXPECT_EQ(mixerState.voices[35].index, 35);
-    EXPECT_EQ(mixerState.voices[35].sample, &sample);
-    EXPECT_EQ(mixerState.voices[35].volume, 127);
-    EXPECT_EQ(mixerState.voices[35].currentLeft, 0);  // rises from silence
-    EXPECT_EQ(mixerState.voices[35].frequency, 8363);
-    const MixVoice& left = mixerState.voices[3];
+    updateVoice(sequencer, &channel, &sample);
+    EXPECT_EQ(channel.voice, &mixer.voices[35]);
+    EXPECT_EQ(mixer.voices[35].index, 35);
+    EXPECT_EQ(mixer.voices[35].sample, &sample);
+    EXPECT_EQ(mixer.voices[35].volume, 127);
+    EXPECT_EQ(mixer.voices[35].currentLeft, 0);  // rises from silence
+    EXPECT_EQ(mixer.voices[35].frequency, 8363);
+    const MixVoice& left = mixer.voices[3];
     EXPECT_EQ(left.sample, &sample);  // keeps playing while it ramps down
     EXPECT_EQ(left.volume, 0);
     EXPECT_EQ(left.volumeCopy, 0);
@@ -206,14 +213,14 @@ TEST_F(VoiceUpdate, NewNotesAlternateBetweenTheTwinSlots) {
     EXPECT_EQ(left.currentLeft, 63 * 256);
     // The slot left behind is marked as no channel's any more; the new one is not.
     EXPECT_TRUE(left.abandoned);
-    EXPECT_FALSE(mixerState.voices[35].abandoned);
+    EXPECT_FALSE(mixer.voices[35].abandoned);
 
-    updateVoice(&channel, &sample, &song);
-    EXPECT_EQ(channel.voice, &mixerState.voices[3]);
-    EXPECT_EQ(mixerState.voices[3].index, 3);
-    EXPECT_FALSE(mixerState.voices[3].abandoned);
-    EXPECT_EQ(mixerState.voices[35].volume, 0);
-    EXPECT_TRUE(mixerState.voices[35].abandoned);
+    updateVoice(sequencer, &channel, &sample);
+    EXPECT_EQ(channel.voice, &mixer.voices[3]);
+    EXPECT_EQ(mixer.voices[3].index, 3);
+    EXPECT_FALSE(mixer.voices[3].abandoned);
+    EXPECT_EQ(mixer.voices[35].volume, 0);
+    EXPECT_TRUE(mixer.voices[35].abandoned);
 }
 
 TEST_F(VoiceUpdate, StartOffsetAtOrBeyondTheLoopEndStartsAtZero) {
@@ -222,12 +229,12 @@ TEST_F(VoiceUpdate, StartOffsetAtOrBeyondTheLoopEndStartsAtZero) {
     sample.loopLength = 3096;  // loop end 4096
     channel.flags = StartNote;
     channel.voice->startOffset = 4095;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->positionInt, 4095);
     EXPECT_EQ(channel.voice->startOffset, 0u);
 
     channel.voice->startOffset = 4096;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice->positionInt, 0);
     EXPECT_EQ(channel.voice->direction, Forward);
 }
@@ -240,7 +247,7 @@ TEST_F(VoiceUpdate, RewindPutsTheVoiceAtTheStartMovingForward) {
     voice.startOffset = 300;
     voice.direction = Backward;
     channel.flags = RewindVoice;
-    updateVoice(&channel, &sample, &song);
+    updateVoice(sequencer, &channel, &sample);
     EXPECT_EQ(channel.voice, &voice);  // no new note, no twin switch
     EXPECT_EQ(voice.positionInt, 0);
     EXPECT_EQ(voice.positionFrac, 0u);

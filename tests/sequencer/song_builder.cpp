@@ -4,11 +4,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "player/output/block_render.h"
-#include "player/output/mixer.h"
-#include "player/output/wave_output.h"
-#include "player/sequencer/channel.h"
-#include "player/song/player_control.h"
+#include "player/sequencer/sequencer.h"
+#include "player/song/song_loading.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -36,14 +35,10 @@ Song* buildSong(const SongShape& shape) {
     }
     song->instrumentCount = shape.instruments;
     song->instruments = zeroed<Instrument>(static_cast<size_t>(shape.instruments));
-    for (int32_t i = 0; i < shape.instruments; ++i) {
-        song->instruments[i].samples.fill(&emptySample);
-    }
     song->flags = shape.linear ? linearFrequencyTable : 0;
     song->defaultSpeed = shape.speed;
     song->defaultTempo = shape.tempo;
     song->initialGlobalVolume = 64;
-    song->tickFunction = advanceTick;
     return song;
 }
 
@@ -95,8 +90,15 @@ Sample* addSample(Song* song, int32_t index, const SampleShape& shape) {
             sample->data[sample->loopStart + sample->loopLength] = shape.value;
         }
     }
-    const int32_t slot = instrument.sampleCount++;
+    const int32_t slot = instrument.sampleCount;
+    auto* slots = static_cast<Sample**>(
+        std::realloc(instrument.samples, sizeof(Sample*) * static_cast<size_t>(slot + 1)));
+    if (slots == nullptr) {
+        throw std::bad_alloc();
+    }
+    instrument.samples = slots;
     instrument.samples[slot] = sample;
+    instrument.sampleCount = slot + 1;
     if (slot == 0) {
         instrument.noteSamples.fill(0);
     }
@@ -113,7 +115,14 @@ void setEnvelope(EnvelopePoint* points, uint8_t& pointCount, uint8_t& flags,
     flags = onFlags;
 }
 
-void startSong(Song* song) {
-    resetMixer(44100);
-    rewindSong(song);
+void SongPlayback::start(const Song* song) {
+    if (song == nullptr || !startPlayback(playback_, *song, rate)) {
+        throw std::runtime_error("the playback could not start");
+    }
+}
+
+void SongPlayback::ticks(int count) {
+    for (int i = 0; i < count; ++i) {
+        advanceTick(playback_.sequencer);
+    }
 }

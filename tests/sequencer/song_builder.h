@@ -1,13 +1,22 @@
 // Builds songs in memory for the sequencer's tests: patterns of cells,
-// instruments with envelopes and samples, released with freeSong.
+// instruments with envelopes and samples, released with freeSong; and plays
+// them through a playback of the test's own.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
 #include <utility>
 
+#include "player/playback/playback.h"
 #include "player/sequencer/row_processing.h"
 #include "player/song/song.h"
+
+using xmplayer::Effect;
+using xmplayer::EnvelopePoint;
+using xmplayer::Instrument;
+using xmplayer::PatternNote;
+using xmplayer::Sample;
+using xmplayer::Song;
 
 struct SongShape {
     int16_t channels = 1;
@@ -21,7 +30,7 @@ struct SongShape {
 
 // A zeroed song with `patterns` patterns of `rows` empty rows, the order list
 // 0, 1, ... (songLength = patterns) and `instruments` instruments without
-// samples. Its tick function is the sequencer's tick driver.
+// samples.
 Song* buildSong(const SongShape& shape);
 void releaseBuiltSong(Song* song);
 
@@ -38,7 +47,7 @@ constexpr PatternNote cell(uint8_t note, uint8_t instrument = 0, uint8_t volumeC
 
 struct SampleShape {
     uint32_t length = 1000;
-    uint8_t loopType = NoLoop;
+    uint8_t loopType = xmplayer::NoLoop;
     uint32_t loopStart = 0;
     uint32_t loopLength = 0;  // 0 with NoLoop: the whole sample
     uint8_t volume = 64;
@@ -58,6 +67,25 @@ Instrument& instrumentAt(Song* song, int32_t index);
 void setEnvelope(EnvelopePoint* points, uint8_t& pointCount, uint8_t& flags,
                  std::initializer_list<std::pair<uint16_t, uint16_t>> shape, uint8_t onFlags);
 
-// Resets the mixer at 44100 Hz and puts the song at its start as playback
-// start does: playing state, tempo, channel table.
-void startSong(Song* song);
+// One playback of a built song at 44100 Hz, owned by the test: its sequencer
+// (flow state, channel table) and the mixer voices the channels play.
+class SongPlayback {
+  public:
+    static constexpr int32_t rate = 44100;
+
+    // Binds the playback to the song and puts it at the song's start, as a
+    // player starts; throws when the playback cannot start.
+    void start(const Song* song);
+    // `count` ticks of the song.
+    void ticks(int count);
+
+    xmplayer::Playback& playback() { return playback_; }
+    xmplayer::Sequencer& sequencer() { return playback_.sequencer; }
+    xmplayer::MixerState& mixer() { return playback_.mixer; }
+    xmplayer::MusicChannel& channel(int c) { return playback_.sequencer.channels[c]; }
+    // The voice the channel plays now.
+    xmplayer::MixVoice& voice(int c) { return *playback_.sequencer.channels[c].voice; }
+
+  private:
+    xmplayer::Playback playback_{};
+};

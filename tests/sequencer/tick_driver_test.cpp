@@ -8,6 +8,8 @@
 #include "player/sequencer/row_processing.h"
 #include "tests/sequencer/song_builder.h"
 
+using namespace xmplayer;
+
 namespace {
 
 // Every row r of every pattern p sets channel 0's volume to a value naming the
@@ -35,9 +37,9 @@ class TickDriver : public ::testing::Test {
     std::vector<int> rowTickCalls(int ticks) {
         std::vector<int> calls;
         for (int call = 1; call <= ticks; ++call) {
-            channelTable[0].volume = -1;
-            song->tickFunction(song);
-            if (channelTable[0].volume != -1) {
+            play.channel(0).volume = -1;
+            play.ticks(1);
+            if (play.channel(0).volume != -1) {
                 calls.push_back(call);
             }
         }
@@ -47,48 +49,51 @@ class TickDriver : public ::testing::Test {
     // Plays until the next row tick and returns the mark it set.
     int32_t nextRowMark() {
         for (int guard = 0; guard < 1000; ++guard) {
-            channelTable[0].volume = -1;
-            song->tickFunction(song);
-            if (channelTable[0].volume != -1) {
-                return channelTable[0].volume;
+            play.channel(0).volume = -1;
+            play.ticks(1);
+            if (play.channel(0).volume != -1) {
+                return play.channel(0).volume;
             }
         }
         return -1;
     }
 
+    Sequencer& sequencer() { return play.sequencer(); }
+
     Song* song = nullptr;
+    SongPlayback play;
 };
 
 TEST_F(TickDriver, SpeedSixGivesRowTicksOnCalls1And7And13) {
     build({.channels = 1, .patterns = 1, .rows = 64});
-    startSong(song);
+    play.start(song);
     EXPECT_EQ(rowTickCalls(13), (std::vector<int>{1, 7, 13}));
-    EXPECT_EQ(channelTable[0].volume, rowMark(0, 2));
-    EXPECT_EQ(song->row, 2);
+    EXPECT_EQ(play.channel(0).volume, rowMark(0, 2));
+    EXPECT_EQ(sequencer().row, 2);
 }
 
 TEST_F(TickDriver, SpeedZeroMakesEveryTickARowTick) {
     build({.channels = 2, .patterns = 1, .rows = 64});
     setCell(song, 0, 0, 1, cell(0, 0, 0, Effect::SpeedTempo, 0));
-    startSong(song);
+    play.start(song);
     EXPECT_EQ(rowTickCalls(4), (std::vector<int>{1, 2, 3, 4}));
-    EXPECT_EQ(song->speed, 0);
-    EXPECT_EQ(song->tick, 0);
-    EXPECT_EQ(song->row, 3);
+    EXPECT_EQ(sequencer().speed, 0);
+    EXPECT_EQ(sequencer().tick, 0);
+    EXPECT_EQ(sequencer().row, 3);
 }
 
 TEST_F(TickDriver, PatternDelayLengthensOneRowBySpeedPerStep) {
     build({.channels = 2, .patterns = 1, .rows = 64});
     setCell(song, 0, 0, 1, cell(0, 0, 0, Effect::Extended, 0xE2));
-    startSong(song);
+    play.start(song);
     EXPECT_EQ(rowTickCalls(25), (std::vector<int>{1, 19, 25}));
-    EXPECT_EQ(song->patternDelayTicks, 0);
+    EXPECT_EQ(sequencer().patternDelayTicks, 0);
 }
 
 TEST_F(TickDriver, LastOrderWrapsToTheRestartPosition) {
     build({.channels = 1, .patterns = 3, .rows = 2, .speed = 1});
     song->restartPosition = 1;
-    startSong(song);
+    play.start(song);
     std::vector<int32_t> marks;
     for (int i = 0; i < 9; ++i) {
         marks.push_back(nextRowMark());
@@ -101,7 +106,7 @@ TEST_F(TickDriver, LastOrderWrapsToTheRestartPosition) {
 TEST_F(TickDriver, RestartPositionBeyondTheSongRestartsAtTheFirstOrder) {
     build({.channels = 1, .patterns = 2, .rows = 1, .speed = 1});
     song->restartPosition = 2;
-    startSong(song);
+    play.start(song);
     nextRowMark();
     nextRowMark();
     EXPECT_EQ(nextRowMark(), rowMark(0, 0));
@@ -109,18 +114,18 @@ TEST_F(TickDriver, RestartPositionBeyondTheSongRestartsAtTheFirstOrder) {
 
 TEST_F(TickDriver, ThirtyTwoRowPatternAdvancesAfterRow31) {
     build({.channels = 1, .patterns = 2, .rows = 32, .speed = 1});
-    startSong(song);
+    play.start(song);
     for (int r = 0; r < 32; ++r) {
         EXPECT_EQ(nextRowMark(), rowMark(0, r));
     }
     EXPECT_EQ(nextRowMark(), rowMark(1, 0));
-    EXPECT_EQ(song->orderPos, 1);
+    EXPECT_EQ(sequencer().orderPos, 1);
 }
 
 TEST_F(TickDriver, JumpOnTheLastRowIsNotUndoneByTheOrdinaryAdvance) {
     build({.channels = 2, .patterns = 3, .rows = 4, .speed = 1});
     setCell(song, 0, 3, 1, cell(0, 0, 0, Effect::PositionJump, 2));
-    startSong(song);
+    play.start(song);
     for (int r = 0; r < 4; ++r) {
         nextRowMark();
     }
@@ -136,7 +141,7 @@ TEST_F(TickDriver, BreakBeyondTheLandingPatternStartsItAtRowZero) {
     }
     setCell(song, 0, 0, 1,
             cell(0, 0, 0, Effect::PatternBreak, 0x20));  // row 20 of a 16-row pattern
-    startSong(song);
+    play.start(song);
     nextRowMark();
     EXPECT_EQ(nextRowMark(), rowMark(1, 0));
     EXPECT_EQ(nextRowMark(), rowMark(1, 1));
@@ -147,11 +152,11 @@ TEST_F(TickDriver, ChannelsBeyondTheTableAreNotPlayed) {
     // The row stride stays 40 cells: channel 31 of row 1 is read correctly.
     cellAt(song, 0, 1, 31) = cell(0, 0, 0, Effect::SetVolume, 33);
     cellAt(song, 0, 1, 39) = cell(0, 0, 0, Effect::PositionJump, 0);
-    startSong(song);
+    play.start(song);
     nextRowMark();
     EXPECT_EQ(nextRowMark(), rowMark(0, 1));
-    EXPECT_EQ(channelTable[31].volume, 33);
-    EXPECT_EQ(channelTable[31].voice, &mixerState.voices[31]);
+    EXPECT_EQ(play.channel(31).volume, 33);
+    EXPECT_EQ(play.channel(31).voice, &play.mixer().voices[31]);
     EXPECT_EQ(nextRowMark(), rowMark(0, 2));  // the jump in track 39 is not played
 }
 
@@ -159,13 +164,13 @@ TEST_F(TickDriver, OrdersNamingMissingPatternsPlaySilenceAndMoveOn) {
     build({.channels = 1, .patterns = 2, .rows = 1, .speed = 1});
     song->orders[1] = 200;   // no such pattern
     song->songLength = 300;  // beyond the order list; orders 2..255 name pattern 0
-    startSong(song);
+    play.start(song);
     EXPECT_EQ(rowTickCalls(3), (std::vector<int>{1, 3}));  // order 1 plays nothing
-    EXPECT_EQ(song->orderPos, 2);
+    EXPECT_EQ(sequencer().orderPos, 2);
     for (int tick = 0; tick < 600; ++tick) {
-        song->tickFunction(song);
-        ASSERT_GE(song->orderPos, 0);
-        ASSERT_LT(song->orderPos, 256);
+        play.ticks(1);
+        ASSERT_GE(sequencer().orderPos, 0);
+        ASSERT_LT(sequencer().orderPos, 256);
     }
 }
 

@@ -3,7 +3,9 @@
 #include <string>
 
 #include "app/song_stream.h"
-#include "player/song/player_control.h"
+#include "player/song/song_loading.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -27,10 +29,9 @@ TEST(EmbeddedSong, StreamsReadTheSameImageIndependently) {
     closeMemoryStream(again);
 }
 
-TEST(EmbeddedSong, LoadsThroughTheRegisteredCallbacks) {
-    registerMemoryStream();
+TEST(EmbeddedSong, LoadsThroughItsStreamCallbacks) {
     std::string reason;
-    Song* song = loadSong(nullptr, nullptr, &reason);
+    Song* song = loadSong(songStreamCallbacks(), nullptr, nullptr, &reason);
     ASSERT_NE(song, nullptr) << reason;
     EXPECT_GE(song->channelCount, 1);
     EXPECT_GE(song->instrumentCount, 1);

@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "app/memory_stream.h"
-#include "player/song/player_control.h"
+#include "player/song/song_loading.h"
 #include "player/song/stream.h"
 #include "tests/song/xm_builder.h"
+
+using namespace xmplayer;
 
 namespace {
 
@@ -51,16 +53,16 @@ int32_t recordTell(void* handle) {
     return 77;
 }
 
-void registerRecorder() {
+StreamCallbacks recorder() {
     calls = CallRecord{};
-    setStreamCallbacks(recordOpen, recordClose, recordRead, recordSeek, recordTell);
+    return {recordOpen, recordClose, recordRead, recordSeek, recordTell};
 }
 
 TEST(StreamLayer, PassesEveryArgumentInItsPlace) {
-    registerRecorder();
-    ASSERT_TRUE(streamCallbacksRegistered());
+    const StreamCallbacks callbacks = recorder();
+    ASSERT_TRUE(streamCallbacksComplete(callbacks));
     const char* name = "song name";
-    SongStream* stream = streamOpen(name);
+    SongStream* stream = streamOpen(callbacks, name);
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(calls.openedName, name);
     EXPECT_EQ(stream->handle, &handleObject);
@@ -84,7 +86,7 @@ TEST(StreamLayer, PassesEveryArgumentInItsPlace) {
 }
 
 TEST(StreamLayer, NullStreamsAreHarmless) {
-    registerRecorder();
+    recorder();
     char buffer[4] = {};
     EXPECT_EQ(streamRead(buffer, 4, nullptr), 0);
     EXPECT_EQ(streamTell(nullptr), 0);
@@ -96,19 +98,17 @@ TEST(StreamLayer, NullStreamsAreHarmless) {
     EXPECT_EQ(calls.closedHandle, nullptr);
 }
 
-TEST(StreamLayer, OneNullCallbackEmptiesTheWholeRegistry) {
-    registerRecorder();
-    setStreamCallbacks(recordOpen, recordClose, nullptr, recordSeek, recordTell);
-    EXPECT_FALSE(streamCallbacksRegistered());
-    EXPECT_EQ(streamCallbacks.open, nullptr);
-    EXPECT_EQ(streamCallbacks.close, nullptr);
-    EXPECT_EQ(streamCallbacks.seek, nullptr);
-    EXPECT_EQ(streamCallbacks.tell, nullptr);
-    EXPECT_EQ(streamOpen("x"), nullptr);
-    EXPECT_EQ(calls.opens, 0) << "nothing is called while the registry is empty";
+TEST(StreamLayer, OneNullCallbackOpensNothing) {
+    StreamCallbacks callbacks = recorder();
+    callbacks.read = nullptr;
+    EXPECT_FALSE(streamCallbacksComplete(callbacks));
+    EXPECT_EQ(streamOpen(callbacks, "x"), nullptr);
+    EXPECT_EQ(calls.opens, 0) << "nothing is called through an incomplete set";
     std::string reason;
-    EXPECT_EQ(loadSong(nullptr, nullptr, &reason), nullptr);
-    EXPECT_EQ(reason, "no stream callbacks are registered");
+    EXPECT_EQ(loadSong(callbacks, nullptr, nullptr, &reason), nullptr);
+    EXPECT_EQ(reason, "the stream callbacks are incomplete");
+    EXPECT_EQ(calls.opens, 0);
+    EXPECT_FALSE(streamCallbacksComplete(StreamCallbacks{}));
 }
 
 void* failToOpen(const char*) {
@@ -116,16 +116,15 @@ void* failToOpen(const char*) {
 }
 
 TEST(SongControl, FailedOpenOrForeignBytesGiveNoSong) {
-    setStreamCallbacks(failToOpen, closeMemoryStream, readMemoryStream, seekMemoryStream,
-                       tellMemoryStream);
+    const StreamCallbacks failing{failToOpen, closeMemoryStream, readMemoryStream, seekMemoryStream,
+                                  tellMemoryStream};
     std::string reason;
-    EXPECT_EQ(loadSong(nullptr, nullptr, &reason), nullptr);
+    EXPECT_EQ(loadSong(failing, nullptr, nullptr, &reason), nullptr);
     EXPECT_EQ(reason, "the song could not be opened");
 
     // The sanitizer build shows that the stream and the song are released.
     const std::vector<uint8_t> foreign(400, 'x');
-    registerImage(foreign);
-    EXPECT_EQ(loadSong(nullptr, nullptr), nullptr);
+    EXPECT_EQ(loadSong(imageStreams(foreign), nullptr, nullptr, nullptr), nullptr);
 }
 
 TEST(SongControl, FreeSongReleasesAHalfBuiltSong) {
@@ -141,6 +140,7 @@ TEST(SongControl, FreeSongReleasesAHalfBuiltSong) {
     song->instruments = static_cast<Instrument*>(std::calloc(2, sizeof(Instrument)));
     Instrument& first = song->instruments[0];
     first.sampleCount = 3;
+    first.samples = static_cast<Sample**>(std::calloc(3, sizeof(Sample*)));
     first.samples[0] = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
     first.samples[0]->data = allocateSampleData(100);
     first.samples[0]->length = 100;

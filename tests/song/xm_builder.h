@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "player/song/stream_callbacks.h"
+
 struct XmSampleSpec {
     uint32_t lengthBytes = 0;
     uint32_t loopStartBytes = 0;
@@ -17,6 +19,7 @@ struct XmSampleSpec {
     uint8_t type = 0;  // bit 0 forward, bit 1 ping-pong, bit 4 16-bit
     uint8_t panning = 128;
     int8_t relativeNote = 0;
+    uint8_t reserved = 0;       // 0xAD: compressed data
     std::vector<uint8_t> data;  // as stored: delta coded, little-endian
 };
 
@@ -51,6 +54,7 @@ struct XmPatternSpec {
 
 struct XmSongSpec {
     std::string identification = "Extended Module: ";
+    uint16_t version = 0x0104;  // the layout stays that of 0x0104
     uint32_t headerSize = 276;
     uint16_t songLength = 1;
     uint16_t restartPosition = 0;
@@ -75,7 +79,7 @@ std::vector<uint8_t> deltaCode8(const std::vector<int8_t>& values);
 // 16-bit little-endian sample bytes delta coded from the final values.
 std::vector<uint8_t> deltaCode16(const std::vector<int16_t>& values);
 
-// Registers the memory stream over `bytes` (which must outlive its use) as
-// the player's stream callbacks; reads deliver at most `chunk` bytes when
-// chunk is not 0.
-void registerImage(const std::vector<uint8_t>& bytes, int32_t chunk = 0);
+// Stream callbacks over `bytes` (which must outlive their use) through the
+// memory stream; reads deliver at most `chunk` bytes when chunk is not 0. The
+// image is the test's one: the callbacks that this returns next replace it.
+xmplayer::StreamCallbacks imageStreams(const std::vector<uint8_t>& bytes, int32_t chunk = 0);

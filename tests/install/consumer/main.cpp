@@ -1,68 +1,38 @@
-// Plays an XM file through the installed player on a device of its own, which
-// plays nothing: it takes the ring as fast as the player fills it, counts the
-// bytes a sound card would have played and notes their peak level. Follows
-// the position of the music being heard for ten seconds of the song. The
-// README's library example is this program without its checks: keep the two
-// in step.
+// Plays an XM file through the installed player from SDL's audio callback:
+// the callback pulls each buffer's frames from a player of its own, as 32-bit
+// floats. Follows the position of what was rendered for a few seconds of the
+// song and notes the peak level. The README's library example is this
+// program without its checks: keep the two in step.
 //
-//   consumer SONG.xm
+//   consumer SONG.xm [SECONDS]
+
+#include <SDL.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdint>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
+#include <string>
 
 #include "player/player.h"
 
 namespace {
 
-struct CountingDevice {
-    const int16_t* ring;
-    uint32_t ringBytes;
-    uint64_t position;     // bytes since playCounter, as a sound card counts them
-    uint64_t bytesPlayed;  // over the whole run
-    int peakLevel;
+struct Playing {
+    xmplayer::Player* player;
+    float peak;  // checks only: the loudest value handed to SDL
 };
 
-void* openCounter(void* context, int32_t /*rate*/) {
-    return context;
-}
-
-void playCounter(void* device, const int16_t* ring, uint32_t byteCount) {
-    auto& counter = *static_cast<CountingDevice*>(device);
-    counter.ring = ring;
-    counter.ringBytes = byteCount;
-    counter.position = 0;
-}
-
-// Called by the player's feeder thread. Up to a quarter of the ring ahead of
-// the position last reported, the ring holds the music due there, so each
-// call "plays" that much and notes its peak.
-uint64_t countPlayed(void* device) {
-    auto& counter = *static_cast<CountingDevice*>(device);
-    if (counter.ring == nullptr) {
-        return counter.position;
+// SDL's audio thread asks for `length` bytes of interleaved stereo floats.
+void SDLCALL fillAudio(void* userData, Uint8* stream, int length) {
+    auto& playing = *static_cast<Playing*>(userData);
+    auto* frames = reinterpret_cast<float*>(stream);
+    const int frameCount = length / static_cast<int>(2 * sizeof(float));
+    xmplayer::renderFloatFrames(*playing.player, frames, frameCount);
+    for (int i = 0; i < 2 * frameCount; ++i) {
+        playing.peak = std::max(playing.peak, std::fabs(frames[i]));
     }
-    const uint32_t quarterBytes = counter.ringBytes / 16 * 4;  // whole frames
-    const uint32_t ringValues = counter.ringBytes / 2;
-    const uint64_t firstValue = counter.position / 2;
-    for (uint64_t value = firstValue; value < firstValue + quarterBytes / 2; ++value) {
-        counter.peakLevel = std::max(counter.peakLevel, std::abs(counter.ring[value % ringValues]));
-    }
-    counter.position += quarterBytes;
-    counter.bytesPlayed += quarterBytes;
-    return counter.position;
 }
-
-void resetCounter(void* device) {
-    auto& counter = *static_cast<CountingDevice*>(device);
-    counter.ring = nullptr;
-    counter.position = 0;
-}
-
-void closeCounter(void* /*device*/) {}
 
 int fail(const char* message) {
     std::fprintf(stderr, "consumer: %s\n", message);
@@ -72,69 +42,75 @@ int fail(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("Usage: consumer SONG.xm\n", stderr);
+    if (argc < 2 || argc > 3) {
+        std::fputs("Usage: consumer SONG.xm [SECONDS]\n", stderr);
         return 2;
     }
+    const long seconds = argc == 3 ? std::strtol(argv[2], nullptr, 10) : 10;
 
-    // Every byte of a song is read through five stream callbacks; the
-    // player's own file stream takes the name given to loadSong as a path.
-    setStreamCallbacks(openFileStream, closeFileStream, readFileStream, seekFileStream,
-                       tellFileStream);
-    CountingDevice counter{};
-    // The last field, 0: no pause between two looks at the play position.
-    const WaveDevice device{
-        openCounter, playCounter, countPlayed, resetCounter, closeCounter, &counter, 0};
-    setWaveDevice(&device);
-    if (!openOutputDevice(44100, 0)) {
-        return fail("cannot open the output device");
-    }
-    Song* song = loadSong(argv[1], nullptr);
+    std::string reason;
+    xmplayer::Song* song = xmplayer::loadSongFile(argv[1], &reason);
     if (song == nullptr) {
-        closeOutputDevice();
-        return fail("cannot load the song");
+        std::fprintf(stderr, "consumer: cannot load %s: %s\n", argv[1], reason.c_str());
+        return 1;
     }
-    std::printf("%d channels, %d orders, %d instruments\n", song->channelCount, song->songLength,
-                song->instrumentCount);
-    if (!playSong(song)) {
-        freeSong(song);
-        closeOutputDevice();
-        return fail("cannot play the song");
-    }
+    const xmplayer::SongSummary summary = xmplayer::describeSong(*song);
+    std::printf("%d channels, %d orders, %d instruments\n", summary.channels, summary.songLength,
+                summary.instruments);
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    int32_t lastOrder = -1;
-    int32_t lastTimeMs = 0;
+    SDL_AudioSpec wanted{};
+    wanted.freq = 44100;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = 2;
+    wanted.samples = 1024;
+    wanted.callback = fillAudio;
+    Playing playing{xmplayer::createPlayer(*song, wanted.freq), 0.0f};
+    wanted.userdata = &playing;
+    if (playing.player == nullptr || SDL_Init(SDL_INIT_AUDIO) != 0) {
+        xmplayer::destroyPlayer(playing.player);
+        xmplayer::freeSong(song);
+        return fail("cannot start the player or SDL's audio");
+    }
+    // No changes allowed: SDL converts to whatever the card takes.
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+    if (device == 0) {
+        xmplayer::destroyPlayer(playing.player);
+        xmplayer::freeSong(song);
+        SDL_Quit();
+        return fail(SDL_GetError());
+    }
+    SDL_PauseAudioDevice(device, 0);
+
+    int lastOrder = -1;
     int orderChanges = 0;
-    bool ok = true;
-    while (ok && getPlayingTimeMs(song) < 10000) {
-        const int32_t order = getPlayingOrder(song);
-        const int32_t row = getPlayingRow(song);
-        const int32_t timeMs = getPlayingTimeMs(song);
-        if (order != lastOrder) {
-            std::printf("order %d, row %d at %d ms\n", order, row, timeMs);
-            lastOrder = order;
+    bool inSong = true;
+    for (int64_t milliseconds = 0; milliseconds < seconds * 1000 && inSong;) {
+        SDL_Delay(1);
+        // The player belongs to the audio thread while it plays: look at it
+        // under SDL's lock.
+        SDL_LockAudioDevice(device);
+        const xmplayer::Position at = xmplayer::renderedPosition(*playing.player);
+        SDL_UnlockAudioDevice(device);
+        if (at.order != lastOrder) {
+            std::printf("order %d, row %d at %lld ms\n", at.order, at.row,
+                        static_cast<long long>(at.milliseconds));
+            lastOrder = at.order;
             ++orderChanges;
         }
-        ok = timeMs >= lastTimeMs && order < song->songLength &&
-             std::chrono::steady_clock::now() < deadline;
-        lastTimeMs = timeMs;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        inSong = at.order < summary.songLength && at.milliseconds >= milliseconds;
+        milliseconds = at.milliseconds;
     }
-    const bool stopped = stopSong(song);
-    const bool freed = freeSong(song);  // would also have stopped the song
-    closeOutputDevice();
+    SDL_CloseAudioDevice(device);  // waits for a callback in progress
+    SDL_Quit();
+    xmplayer::destroyPlayer(playing.player);
+    xmplayer::freeSong(song);
 
-    std::printf("%llu bytes played, peak level %d\n",
-                static_cast<unsigned long long>(counter.bytesPlayed), counter.peakLevel);
-    if (!ok) {
-        return fail("the position went backwards, out of the song, or stood still");
+    std::printf("peak level %.3f\n", static_cast<double>(playing.peak));
+    if (!inSong) {
+        return fail("the position went backwards or out of the song");
     }
-    if (!stopped || !freed) {
-        return fail("stopping or releasing the song failed");
-    }
-    if (orderChanges < 2 || counter.peakLevel == 0) {
-        return fail("ten seconds of the song went by without a change of order or a sound");
+    if (orderChanges < 2 || playing.peak == 0.0f) {
+        return fail("the song played without a change of order or a sound");
     }
     return 0;
 }

@@ -1,0 +1,36 @@
+// How long one pass through a song lasts, found by running the sequencer
+// ahead without mixing: from the start until the song comes back to a row it
+// has already played in the same state (order, row, speed, tempo and every
+// channel's pattern loop, as the row leaves them), which it then plays again
+// as before.
+#pragma once
+
+#include <cstdint>
+
+#include "player/sequencer/sequencer.h"
+#include "player/song/song.h"
+
+namespace xmplayer {
+
+// Rows looked at before a song that has not come back is taken to run on for
+// ever: more than a day of the slowest songs' rows is far beyond any real one.
+constexpr int32_t maxMeasuredRows = 200000;
+
+// A place in the song: an order's row.
+struct SongPlace {
+    int32_t orderPos;
+    int32_t row;
+};
+
+struct SongLength {
+    int64_t frames;           // one pass at the rate asked
+    int64_t loopStartFrames;  // where in the pass the row it comes back to first played
+    SongPlace loopTarget;     // the order and row it comes back to
+    bool comesBack;           // false: not within maxMeasuredRows; frames covers those rows
+};
+
+// Measures the song at `rate` (one of the rates a playback accepts); a song
+// that cannot be bound (out of memory) measures as 0 frames.
+SongLength measureSongLength(const Song& song, int32_t rate);
+
+}  // namespace xmplayer
