@@ -47,7 +47,7 @@ TEST(ConcurrentPlayers, EachPlayerGivesWhatItGivesAlone) {
     const std::vector<std::filesystem::path> paths = fourSongs();
     std::vector<xmplayer::Song*> songs;
     for (const auto& path : paths) {
-        songs.push_back(xmplayer::loadSongFile(path.c_str()));
+        songs.push_back(xmplayer::loadSongFile(path.string().c_str()));
         ASSERT_NE(songs.back(), nullptr) << path;
     }
     std::vector<std::vector<int16_t>> alone;

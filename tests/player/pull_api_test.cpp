@@ -34,7 +34,7 @@ std::filesystem::path demoSong() {
 
 SongHandle load(const std::filesystem::path& path) {
     std::string reason;
-    SongHandle song(xmplayer::loadSongFile(path.c_str(), &reason));
+    SongHandle song(xmplayer::loadSongFile(path.string().c_str(), &reason));
     EXPECT_NE(song, nullptr) << path << ": " << reason;
     return song;
 }

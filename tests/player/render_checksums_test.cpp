@@ -69,7 +69,7 @@ struct Checksum {
 
 // The checksum of `seconds` of the song from its start, or "refused".
 std::string renderChecksum(const std::filesystem::path& path, int32_t rate, int32_t seconds) {
-    xmplayer::Song* song = xmplayer::loadSongFile(path.c_str());
+    xmplayer::Song* song = xmplayer::loadSongFile(path.string().c_str());
     if (song == nullptr) {
         return "refused";
     }

@@ -39,7 +39,7 @@ TEST(Seeking, FramesAfterASeekAreThoseOfARenderFromTheStart) {
     std::mt19937 random(7);
     for (const auto& path : allSongs()) {
         const std::string name = path.filename().string();
-        xmplayer::Song* song = xmplayer::loadSongFile(path.c_str());
+        xmplayer::Song* song = xmplayer::loadSongFile(path.string().c_str());
         ASSERT_NE(song, nullptr) << path;
         xmplayer::Player* player = xmplayer::createPlayer(*song, rate);
         std::vector<int16_t> reference(2 * static_cast<std::size_t>(referenceSeconds) * rate);
@@ -84,7 +84,7 @@ TEST(Seeking, FramesAfterASeekAreThoseOfARenderFromTheStart) {
 
 TEST(Seeking, ASeekThatCannotBeMetMovesNothing) {
     const auto path = std::filesystem::path(PROJECT_SOURCE_DIR) / "assets" / "song.xm";
-    xmplayer::Song* song = xmplayer::loadSongFile(path.c_str());
+    xmplayer::Song* song = xmplayer::loadSongFile(path.string().c_str());
     ASSERT_NE(song, nullptr);
     xmplayer::Player* player = xmplayer::createPlayer(*song, rate);
     std::vector<int16_t> reference(2 * 3 * rate);

@@ -108,7 +108,7 @@ TEST(SongLength, OnePassEndsWhereTheSongComesBackToAPlayedRow) {
     };
     for (const LengthCase& song : cases) {
         const auto path = writeSong(song);
-        xmplayer::Song* loaded = xmplayer::loadSongFile(path.c_str());
+        xmplayer::Song* loaded = xmplayer::loadSongFile(path.string().c_str());
         std::filesystem::remove(path);
         ASSERT_NE(loaded, nullptr) << song.name;
         const xmplayer::SongDuration duration = xmplayer::measureSong(*loaded);
@@ -140,7 +140,7 @@ TEST(SongLength, OnePassEndsWhereTheSongComesBackToAPlayedRow) {
 // gave before it measured through the player.
 TEST(SongLength, TheDemoSongLastsWhatItsGeneratorPlannedFor) {
     const auto path = std::filesystem::path(PROJECT_SOURCE_DIR) / "assets" / "song.xm";
-    xmplayer::Song* song = xmplayer::loadSongFile(path.c_str());
+    xmplayer::Song* song = xmplayer::loadSongFile(path.string().c_str());
     ASSERT_NE(song, nullptr);
     const xmplayer::SongDuration duration = xmplayer::measureSong(*song);
     xmplayer::freeSong(song);

@@ -63,7 +63,7 @@ TEST_F(XmInfoTest, ShortAndJsonLayoutsGiveThePlayersMeasure) {
 
     std::size_t lineStart = 0;
     for (const auto& song : songs) {
-        xmplayer::Song* loaded = xmplayer::loadSongFile(song.c_str());
+        xmplayer::Song* loaded = xmplayer::loadSongFile(song.string().c_str());
         ASSERT_NE(loaded, nullptr) << song;
         const xmplayer::SongDuration duration = xmplayer::measureSong(*loaded);
         const int32_t channels = xmplayer::describeSong(*loaded).channels;

@@ -58,7 +58,7 @@ Decoded decode(const std::filesystem::path& path) {
 }
 
 xmplayer::SongDuration measure(const std::filesystem::path& path, int32_t rate) {
-    xmplayer::Song* song = xmplayer::loadSongFile(path.c_str());
+    xmplayer::Song* song = xmplayer::loadSongFile(path.string().c_str());
     if (song == nullptr) {
         ADD_FAILURE() << "cannot load " << path;
         return {};
