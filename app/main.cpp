@@ -11,7 +11,7 @@
 #include "platform/input.h"
 #include "platform/messages.h"
 #include "platform/screen_layout.h"
-#include "platform/sdl_audio.h"
+#include "platform/sound_card.h"
 #include "platform/window.h"
 #include "player/player.h"
 #include "scene/frame_drawing.h"
@@ -107,7 +107,7 @@ RunEnd runDemo() {
     // The demo's one player: the sound card's output device and the song.
     const std::unique_ptr<xmplayer::OutputDevice, OutputDeviceRelease> output(
         xmplayer::createOutputDevice());
-    const xmplayer::WaveDevice soundCard = sdlWaveDevice();
+    const xmplayer::WaveDevice soundCard = soundCardDevice();
     if (output != nullptr) {
         xmplayer::setWaveDevice(*output, &soundCard);
     }

@@ -14,7 +14,8 @@ int32_t showCursor(bool show);
 // them nothing is acted on, not even a close request.
 bool escapePressed();
 
-// Makes Ctrl+C, SIGTERM and SIGHUP end the run the way Escape does, so that
-// the take-down still puts the display mode back; a second such signal ends
-// the program at once.
+// Makes a request to stop from outside end the run the way Escape does, so
+// that the take-down still puts the display mode back: Ctrl+C, and SIGTERM
+// and SIGHUP on Linux, Ctrl+Break and the closing of the console on Windows.
+// A second such request ends the program at once.
 void catchStopSignals();

@@ -1,4 +1,4 @@
-#include "platform/sdl_audio.h"
+#include "platform/sound_card.h"
 
 #include <SDL.h>
 
@@ -119,11 +119,11 @@ void raiseFeederPriority(void* /*device*/) {
 
 }  // namespace
 
-xmplayer::WaveDevice sdlWaveDevice() {
+xmplayer::WaveDevice soundCardDevice() {
     return xmplayer::WaveDevice{openSdlAudio,  playSdlLoop, sdlBytesPlayed,   resetSdlAudio,
                                 closeSdlAudio, nullptr,     pollMilliseconds, raiseFeederPriority};
 }
 
-const char* sdlAudioError() {
+const char* soundCardError() {
     return lastError.c_str();
 }

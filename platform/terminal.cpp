@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 namespace {
 
@@ -67,4 +68,12 @@ std::string readKeys(int timeoutMilliseconds, bool& inputOpen) {
         return {};
     }
     return std::string(keys, static_cast<std::size_t>(count));
+}
+
+void setBinaryOutput() {}
+
+void onStopRequest(void (*handler)(int)) {
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(number, handler);
+    }
 }

@@ -26,3 +26,12 @@ class RawKeyboard {
 // empty when none did. Once standard input has ended (a pipe or /dev/null),
 // inputOpen turns false and later calls only wait.
 std::string readKeys(int timeoutMilliseconds, bool& inputOpen);
+
+// Makes standard output carry the bytes written to it unchanged, for raw
+// audio: where text streams turn each line feed into two bytes, it stops.
+void setBinaryOutput();
+
+// Calls `handler` when the user interrupts the tool (Ctrl+C, Ctrl+Break) or
+// the system asks it to end (a terminate signal, a hung-up terminal). The
+// handler runs as a signal handler: it may only set a flag.
+void onStopRequest(void (*handler)(int));

@@ -2,7 +2,8 @@
 // sound card fed.
 #pragma once
 
-// Real-time scheduling where the process may use it; failing that, a lower
-// nice value within what the process is granted; failing both, the thread
-// keeps the priority it was born with.
+// On Linux: real-time scheduling where the process may use it; failing that,
+// a lower nice value within what the process is granted. On Windows: the
+// time-critical priority. Failing these, the thread keeps the priority it
+// was born with.
 void raiseThreadPriority();

@@ -6,10 +6,18 @@
 
 #include "platform/screen_layout.h"
 
+// The window system's own record of a window: SDL's on Linux, the Win32
+// handles behind the Windows back end.
+#if defined(_WIN32)
+struct Win32Window;
+using NativeWindow = Win32Window;
+#else
 struct SDL_Window;
+using NativeWindow = SDL_Window;
+#endif
 
 struct GlWindow {
-    SDL_Window* window;
+    NativeWindow* window;
     void* glContext;
     bool fullScreen;
 };

@@ -293,9 +293,7 @@ int play(const Options& options) {
                      reason.c_str());
         return 1;
     }
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGHUP, onSignal);
+    onStopRequest(onSignal);
     device.setPaused(false);
     Session session(options, *song, device, shared, std::move(spare));
     session.run();

@@ -349,6 +349,9 @@ int render(const Options& options, const AudioEncoding& encoding) {
                    stderr);
         return 1;
     }
+    if (writesRaw(options)) {
+        setBinaryOutput();
+    }
     if (options.seconds && std::llround(*options.seconds * encoding.rate) == 0) {
         std::fputs("xm_render: --seconds is shorter than one frame\n", stderr);
         return 1;

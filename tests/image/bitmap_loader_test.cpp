@@ -1,13 +1,13 @@
 #include "image/bitmap_loader.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -99,10 +99,13 @@ class BitmapLoaderTest : public ::testing::Test {
     }
 
     std::string writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-        if (folder.empty()) {
-            std::string pattern =
-                (std::filesystem::temp_directory_path() / "bitmapXXXXXX").string();
-            folder = mkdtemp(pattern.data());
+        // A new folder of this test's own, on every system.
+        std::random_device random;
+        while (folder.empty()) {
+            folder = std::filesystem::temp_directory_path() / ("bitmap" + std::to_string(random()));
+            if (!std::filesystem::create_directory(folder)) {
+                folder.clear();
+            }
         }
         const std::string path = (folder / name).string();
         std::ofstream(path, std::ios::binary)

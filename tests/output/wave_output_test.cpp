@@ -274,7 +274,7 @@ TEST_F(WaveOutputTest, AFailedLoadLeavesPlaybackAlone) {
     const auto path = std::filesystem::temp_directory_path() / "wave_output_test_not_a_song.xm";
     std::ofstream(path) << "Extended Module: but nothing after the identification";
     std::string reason;
-    EXPECT_EQ(loadSongFile(path.c_str(), &reason), nullptr);
+    EXPECT_EQ(loadSongFile(path.string().c_str(), &reason), nullptr);
     std::filesystem::remove(path);
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(output_.currentSong, playing);

@@ -60,7 +60,7 @@ void loadEveryFile(const std::string& folder, bool allMustLoad) {
     const StreamCallbacks files = fileStreamCallbacks();
     for (const auto& path : corpusFiles(folder)) {
         std::string reason;
-        Song* song = loadSong(files, path.c_str(), nullptr, &reason);
+        Song* song = loadSong(files, path.string().c_str(), nullptr, &reason);
         if (song == nullptr) {
             EXPECT_FALSE(allMustLoad) << path << " refused: " << reason;
             EXPECT_FALSE(reason.empty()) << path;
@@ -95,7 +95,7 @@ TEST(CorpusLoading, FileStreamRefusesWhatItCannotOpen) {
 TEST(CorpusLoading, FileStreamReadsSeeksAndTells) {
     SKIP_WITHOUT_CORPUS("songs");
     const auto path = corpusFiles("songs").front();
-    void* file = openFileStream(path.c_str());
+    void* file = openFileStream(path.string().c_str());
     ASSERT_NE(file, nullptr);
     char text[17];
     EXPECT_EQ(readFileStream(text, 17, file), 17);
