@@ -65,8 +65,15 @@ RunEnd failPlayer(bool fullScreen, const char* text, const char* caption, RunEnd
 RunEnd runDemo() {
     bool fullScreen = true;
     WindowPosition position{0, 0};
-    if (askQuestion("Would You Like To Run In Fullscreen Mode?", "Start FullScreen?") ==
-        QuestionAnswer::No) {
+    const QuestionAnswer answer =
+        askQuestion("Would You Like To Run In Fullscreen Mode?", "Start FullScreen?");
+    // A question nobody could see has no answer to act on: full screen is
+    // never tried on it. The question's handler has said why on stderr.
+    if (answer == QuestionAnswer::Failed) {
+        return RunEnd::QuestionFailed;
+    }
+    // Anything but No, a box closed without a button too, gives full screen.
+    if (answer == QuestionAnswer::No) {
         fullScreen = false;
         const ScreenSize screen = primaryScreenSize();
         position = centredWindowPosition(screen.width, screen.height, windowWidth, windowHeight);

@@ -7,6 +7,7 @@ int exitStatusFor(RunEnd end) {
         case RunEnd::TextureMissing:
             return 0;
         case RunEnd::WindowSystemFailed:
+        case RunEnd::QuestionFailed:
         case RunEnd::WindowFailed:
         case RunEnd::DeviceFailed:
         case RunEnd::SongFailed:

@@ -6,6 +6,7 @@ enum class RunEnd {
     DisplayRefused,      // full screen asked for, but the display lacks 640 x 480 x 32
     TextureMissing,      // the scene could not load its texture
     WindowSystemFailed,  // no display to connect to
+    QuestionFailed,      // the full-screen question could not be shown
     WindowFailed,        // the window or its GL context could not be created
     DeviceFailed,        // the audio output device did not open
     SongFailed,          // the embedded song did not load

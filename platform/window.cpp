@@ -8,6 +8,12 @@
 
 namespace {
 
+// How long a new window waits for the window manager to give it the keyboard
+// focus before it takes the focus itself.
+constexpr Uint32 focusWaitMilliseconds = 1000;
+constexpr Uint32 focusPollMilliseconds = 5;
+constexpr int peekedEventCount = 64;
+
 // The mode claimed by changeDisplayMode for the full-screen window.
 SDL_DisplayMode fullScreenMode{};
 bool fullScreenModeClaimed = false;
@@ -28,6 +34,42 @@ void fitFrameIntoOuterSize(SDL_Window* window, const WindowRequest& request) {
     }
     SDL_SetWindowSize(window, request.width - left - right, request.height - top - bottom);
     SDL_SetWindowPosition(window, request.x + left, request.y + top);
+}
+
+// True once the window system has reported the window as drawn on screen,
+// the point from which it can take the keyboard focus. The events stay
+// queued: a key pressed meanwhile still reaches escapePressed.
+bool windowExposed(SDL_Window* window) {
+    SDL_Event events[peekedEventCount];
+    const int count =
+        SDL_PeepEvents(events, peekedEventCount, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT);
+    const Uint32 id = SDL_GetWindowID(window);
+    for (int i = 0; i < count; ++i) {
+        if (events[i].window.windowID == id && events[i].window.event == SDL_WINDOWEVENT_EXPOSED) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Escape is read from the keyboard focus, and the demo offers nothing to
+// click: the window asks the window manager to activate it and, where
+// nothing gives it the focus (a manager that keeps new windows from taking
+// it), takes the focus itself once it is on screen.
+void takeKeyboardFocus(SDL_Window* window) {
+    SDL_RaiseWindow(window);
+    const Uint32 deadline = SDL_GetTicks() + focusWaitMilliseconds;
+    while (!SDL_TICKS_PASSED(SDL_GetTicks(), deadline)) {
+        SDL_PumpEvents();
+        if ((SDL_GetWindowFlags(window) & SDL_WINDOW_INPUT_FOCUS) != 0) {
+            return;
+        }
+        if (windowExposed(window)) {
+            SDL_SetWindowInputFocus(window);
+            return;
+        }
+        SDL_Delay(focusPollMilliseconds);
+    }
 }
 
 }  // namespace
@@ -119,16 +161,18 @@ void requestPixelFormat() {
 
 bool createWindow(const WindowRequest& request, GlWindow& window) {
     window = GlWindow{nullptr, nullptr, request.fullScreen};
-    // A tool window: no taskbar entry of its own.
-    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_UTILITY;
+    // No taskbar entry of its own. The window is a tool window only when it
+    // does not cover the screen: window managers refuse tool windows full
+    // screen and keep them framed where they are.
+    Uint32 flags = SDL_WINDOW_OPENGL;
     int x = request.x;
     int y = request.y;
     if (request.fullScreen) {
-        flags |= SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN;
+        flags |= SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN | SDL_WINDOW_SKIP_TASKBAR;
         x = 0;
         y = 0;
     } else {
-        flags |= SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN;
+        flags |= SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN | SDL_WINDOW_UTILITY;
     }
     window.window = SDL_CreateWindow(request.title, x, y, request.width, request.height, flags);
     if (window.window == nullptr) {
@@ -145,6 +189,8 @@ bool createWindow(const WindowRequest& request, GlWindow& window) {
     } else {
         fitFrameIntoOuterSize(window.window, request);
     }
+    takeKeyboardFocus(window.window);
+    setMessageBoxOwner(window.window);
     return true;
 }
 
@@ -180,6 +226,7 @@ void destroyWindow(GlWindow& window) {
         window.glContext = nullptr;
     }
     if (window.window != nullptr) {
+        setMessageBoxOwner(nullptr);
         SDL_DestroyWindow(window.window);
         window.window = nullptr;
     }

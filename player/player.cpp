@@ -70,6 +70,9 @@ void walkNextBlock(Player& player) {
 // block; fewer where the pass limit ends the song.
 template <typename Take>
 int32_t handOut(Player& player, int32_t frameCount, Take take) {
+    if (frameCount <= 0) {
+        return 0;
+    }
     if (player.endFrame >= 0) {
         frameCount = static_cast<int32_t>(
             std::clamp<int64_t>(player.endFrame - player.framesRendered, 0, frameCount));
@@ -131,17 +134,19 @@ int64_t millisecondsOf(const Player& player, int64_t frames) {
 }  // namespace
 
 Song* loadSongFile(const char* path, std::string* reason) {
-    // The stream layer only says that a file could not be opened; the system
-    // knows why.
-    std::FILE* probe = path != nullptr ? std::fopen(path, "rb") : nullptr;
-    if (probe == nullptr) {
-        if (reason != nullptr) {
-            *reason = path != nullptr ? std::strerror(errno) : "no file named";
-        }
-        return nullptr;
-    }
-    std::fclose(probe);
-    return loadSong(fileStreamCallbacks(), path, nullptr, reason);
+    return loadSongFile(path, reason, nullptr);
+}
+
+int32_t orderPattern(const Song& song, int32_t order) {
+    return order >= 0 && order < std::clamp<int32_t>(song.songLength, 0, 256) ? song.orders[order]
+                                                                              : -1;
+}
+
+int32_t orderRows(const Song& song, int32_t order) {
+    const int32_t pattern = orderPattern(song, order);
+    return pattern >= 0 && pattern < song.patternCount && song.patterns != nullptr
+               ? song.patterns[pattern].rowCount
+               : 0;
 }
 
 SongSummary describeSong(const Song& song) {
@@ -243,8 +248,13 @@ int32_t viewChannels(const Player& player, ChannelView* views, int32_t capacity)
 SongDuration measureSong(const Song& song, int32_t rate) {
     rate = std::clamp(rate, minOutputRate, maxOutputRate);
     const SongLength length = measureSongLength(song, rate);
-    return {length.frames * 1000 / rate, length.loopStartFrames * 1000 / rate,
-            length.loopTarget.orderPos, length.loopTarget.row, length.comesBack};
+    return {length.frames * 1000 / rate,
+            length.loopStartFrames * 1000 / rate,
+            length.loopTarget.orderPos,
+            length.loopTarget.row,
+            length.comesBack,
+            length.frames,
+            length.loopStartFrames};
 }
 
 void setPassLimit(Player& player, int32_t passes) {
@@ -272,23 +282,20 @@ bool seekToTime(Player& player, int64_t milliseconds) {
 bool seekToOrder(Player& player, int32_t order, int32_t row) {
     measure(player);
     const int64_t previous = player.framesRendered;
-    // Looked for through one pass and the block that ends it.
+    // Looked for through one pass and the block that ends it, played ahead
+    // without mixing; then played ahead again to the block where it was
+    // found, which is heard.
     const int64_t searched = player.length.frames + player.blockFrames;
     restartPlayer(player);
-    Playback blockStartState = player.playback;
     while (nextBlockStart(player) < searched) {
-        blockStartState = player.playback;
         const bool songStart = nextBlockStart(player) == 0;
         walkNextBlock(player);
         for (int32_t i = songStart ? 0 : 1; i < player.markCount; ++i) {
             const RowMark& mark = player.marks[i];
             if (mark.orderPos == order && mark.row == row) {
-                // That block again, heard this time.
-                player.playback = blockStartState;
-                player.blockFilled = 0;
-                nextBlock(player);
-                player.blockOffset = mark.frame;
-                player.framesRendered = player.blockStart + mark.frame;
+                const int64_t found = player.blockStart + mark.frame;
+                restartPlayer(player);
+                seekToFrame(player, found);
                 return true;
             }
         }

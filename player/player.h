@@ -47,6 +47,10 @@ struct SongSummary {
 };
 // What a loaded song holds.
 SongSummary describeSong(const Song& song);
+// The pattern an entry of the order list names, -1 beyond the list; and the
+// rows it plays, 0 where there are none.
+int32_t orderPattern(const Song& song, int32_t order);
+int32_t orderRows(const Song& song, int32_t order);
 
 // ---- Pulling frames: the application renders when it wants the frames
 
@@ -59,6 +63,8 @@ struct SongDuration {
     int32_t loopOrder;              // the order and row it comes back to
     int32_t loopRow;
     bool comesBack;  // false: not within a day of rows; milliseconds covers those
+    int64_t frames;  // the pass at the rate asked, exactly
+    int64_t loopStartFrames;
 };
 // Measures a song by running its sequencer ahead without mixing, at `rate`
 // (tick lengths are whole frames, so they differ a little between rates).

@@ -3,13 +3,25 @@
 # Idempotent: prints nothing and changes nothing when all are present.
 set -euo pipefail
 
+# Recommended packages are left out, so everything the demo and the tests use
+# at run time is named here, not only what the build needs.
 packages=(
+    # The build, the unit tests, the benchmarks and the fuzzers.
     build-essential cmake pkg-config
-    libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
+    libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xdotool x11-utils imagemagick
-    libcli11-dev libsndfile1-dev help2man sox tmux
+    # The command-line tools: option parsing, sound files, man pages.
+    libcli11-dev libsndfile1-dev help2man
+    # The demo: Mesa's software GL drivers, and the X core fonts that its
+    # message boxes draw with (without them no box can be shown).
+    libgl1-mesa-dri xfonts-base
+    # The end-to-end tests: the X server, the tools that drive and look at
+    # the demo, a window manager, and ps for the exit checks.
+    xvfb xauth xdotool x11-utils imagemagick openbox procps
+    # The tools' tests: sox reads what xm_render writes, tmux is xm_play's
+    # terminal.
+    sox tmux
 )
 
 missing=()
@@ -24,8 +36,14 @@ done
 echo "Installing: ${missing[*]}"
 sudo=()
 if [[ $(id -u) -ne 0 ]]; then
+    if ! command -v sudo >/dev/null; then
+        echo "install-deps: installing packages needs root, and sudo is not installed" >&2
+        exit 1
+    fi
     sudo=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -q >/dev/null
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+"${sudo[@]}" apt-get update -q >/dev/null ||
+    { echo "install-deps: apt-get update failed" >&2; exit 1; }
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null ||
+    { echo "install-deps: could not install ${missing[*]}" >&2; exit 1; }

@@ -1,20 +1,27 @@
-// xm_play: plays an XM song on the sound card through the player's driver and
-// shows, on one updating line, where the music being heard is.
+// xm_play: plays an XM song on the sound card, pulled from the player in
+// SDL's audio callback, with a live display of where the song is and what
+// each channel plays; keys pause, jump between orders and set the volume.
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "platform/sound_card.h"
+#include "platform/sdl_pull_audio.h"
 #include "platform/terminal.h"
+#include "platform/terminal_keys.h"
+#include "platform/terminal_screen.h"
 #include "player/player.h"
-// The status line names the pattern that the order list gives.
-#include "player/song/song.h"
 #include "tools/command_line.h"
+#include "tools/play_display.h"
 #include "tools/song_title.h"
 
 namespace {
@@ -24,7 +31,14 @@ using namespace xmplayer;
 constexpr int32_t defaultRate = 44100;
 constexpr double maxSeconds = 1.0e7;
 constexpr int refreshMilliseconds = 50;
-constexpr unsigned char escapeKey = 0x1b;
+constexpr auto plainLineInterval = std::chrono::seconds(1);
+constexpr int32_t volumeStep = 10;
+constexpr int32_t maxVolumePercent = 200;
+// Meters fall back this much of their height each refresh, so that a short
+// note stays visible.
+constexpr float meterFall = 0.7f;
+// After the last frame the device still plays what it was given.
+constexpr auto drainTime = std::chrono::milliseconds(150);
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -32,176 +46,281 @@ void onSignal(int) {
     interrupted = 1;
 }
 
-void printUsage(std::FILE* to) {
-    std::fputs(
-        "Usage: xm_play SONG.xm [--rate HZ] [--seconds S]\n"
-        "\n"
-        "Plays an XM song on the sound card and shows the order position, row and\n"
-        "time of the music being heard. q or Escape stops.\n"
-        "\n"
-        "  --rate HZ      frames per second, 1000 to 384000 (default 44100)\n"
-        "  --seconds S    stop after S seconds (default: play until stopped)\n"
-        "  -h, --help     show this help\n",
-        to);
-}
+constexpr char description[] =
+    "Plays an XM song on the sound card with a live display: title, order, "
+    "pattern and row, time and duration, and a level meter and the instrument "
+    "of each channel. It stops at the end of the song (when it comes back to a "
+    "row it has played) unless --loop is given. On a dumb terminal (TERM=dumb) "
+    "or when standard output is not a terminal it prints plain lines instead, "
+    "one a second and one for each key's effect.";
+
+constexpr char footer[] =
+    "Keys:\n"
+    "  space         pause and resume\n"
+    "  left, right   jump to the previous or the next order\n"
+    "  +, -          volume up or down by 10% (0% to 200%)\n"
+    "  q, Escape     quit\n"
+    "\n"
+    "Examples:\n"
+    "  xm_play song.xm          play the song to its end\n"
+    "  xm_play song.xm --loop   play it until q is pressed\n"
+    "\n"
+    "SDL chooses the sound device: SDL_AUDIODRIVER=disk writes the sound to a\n"
+    "file instead, SDL_AUDIODRIVER=dummy plays it to nothing.\n";
 
 struct Options {
     std::string songPath;
     int32_t rate = defaultRate;
     std::optional<double> seconds;
+    bool loop = false;
 };
 
-bool parseArguments(int argc, char** argv, Options& options, bool& helpShown) {
-    helpShown = false;
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "-h" || argument == "--help") {
-            printUsage(stdout);
-            helpShown = true;
-            return true;
-        } else if (argument == "--rate" || argument == "--seconds") {
-            if (i + 1 >= arguments.size()) {
-                std::fprintf(stderr, "xm_play: %s needs a value\n", argument.c_str());
-                return false;
-            }
-            const std::string& value = arguments[++i];
-            if (argument == "--rate") {
-                const auto rate = parseRate(value);
-                if (!rate) {
-                    std::fprintf(stderr, "xm_play: --rate %s is not a rate from %d to %d\n",
-                                 value.c_str(), minOutputRate, maxOutputRate);
-                    return false;
-                }
-                options.rate = *rate;
-            } else {
-                options.seconds = parseSeconds(value, maxSeconds);
-                if (!options.seconds) {
-                    std::fprintf(stderr, "xm_play: --seconds %s is not a length above 0\n",
-                                 value.c_str());
-                    return false;
-                }
-            }
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            std::fprintf(stderr, "xm_play: unknown option %s\n", argument.c_str());
-            return false;
-        } else if (options.songPath.empty()) {
-            options.songPath = argument;
-        } else {
-            std::fprintf(stderr, "xm_play: more than one song given (%s)\n", argument.c_str());
-            return false;
+struct PlayerRelease {
+    void operator()(Player* player) const { destroyPlayer(player); }
+};
+struct SongRelease {
+    void operator()(Song* song) const { freeSong(song); }
+};
+using PlayerHandle = std::unique_ptr<Player, PlayerRelease>;
+
+// What the audio callback uses; the main thread touches it only under the
+// device's lock.
+struct Shared {
+    PlayerHandle player;
+    int32_t volumePercent = 100;
+    bool ended = false;
+};
+
+void fillFrames(void* context, int16_t* frames, int32_t frameCount) {
+    auto& shared = *static_cast<Shared*>(context);
+    const int32_t rendered = renderFrames(*shared.player, frames, frameCount);
+    if (rendered < frameCount) {
+        std::fill(frames + 2 * rendered, frames + 2 * frameCount, int16_t{0});
+        shared.ended = true;
+    }
+    if (shared.volumePercent != 100) {
+        for (int32_t i = 0; i < 2 * rendered; ++i) {
+            const int32_t scaled = frames[i] * shared.volumePercent / 100;
+            frames[i] = static_cast<int16_t>(std::clamp(scaled, -32768, 32767));
         }
     }
-    if (options.songPath.empty()) {
-        std::fputs("xm_play: no song given\n", stderr);
-        return false;
-    }
-    return true;
 }
 
-// Waits up to the refresh interval for keys; true once q or a lone Escape
-// (not the start of an arrow key's sequence) has been pressed.
-bool stopKeyPressed(bool& inputOpen) {
-    const std::string keys = readKeys(refreshMilliseconds, inputOpen);
-    if (keys.size() == 1 && static_cast<unsigned char>(keys[0]) == escapeKey) {
-        return true;
+// Everything the main loop keeps between refreshes.
+class Session {
+  public:
+    Session(const Options& options, const Song& song, PullAudioDevice& device, Shared& shared,
+            PlayerHandle spare)
+        : options_(options),
+          song_(song),
+          orders_(describeSong(song).songLength),
+          device_(device),
+          shared_(shared),
+          spare_(std::move(spare)),
+          fancy_(takesCursorMovements()) {
+        screen_.title = readSongTitle(options.songPath);
+        if (screen_.title.empty()) {
+            screen_.title = std::filesystem::path(options.songPath).filename().string();
+        }
+        screen_.orderCount = orders_;
+        screen_.durationMilliseconds = measureSong(song, options.rate).milliseconds;
+        screen_.channels.resize(static_cast<std::size_t>(describeSong(song).channels));
+        screen_.levels.assign(screen_.channels.size(), 0.0f);
     }
-    return keys.find_first_of("qQ") != std::string::npos;
-}
 
-std::string statusText(const OutputDevice& output, const Song* song) {
-    const int32_t order = getPlayingOrder(output, song);
-    const int32_t timeMs = getPlayingTimeMs(output, song);
-    char text[96];
-    std::snprintf(text, sizeof text, "order %3d/%d  pattern %3d  row %3d  %d:%02d.%d", order,
-                  song->songLength, song->orders[static_cast<std::size_t>(order)],
-                  getPlayingRow(output, song), timeMs / 60000, timeMs / 1000 % 60,
-                  timeMs / 100 % 10);
-    return text;
+    // Plays until the song ends or the listener quits.
+    void run() {
+        if (!fancy_) {
+            std::printf("Playing \"%s\" (%s); q or Escape stops\n", screen_.title.c_str(),
+                        options_.songPath.c_str());
+            std::fflush(stdout);
+        }
+        bool inputOpen = true;
+        RawKeyboard keyboard;
+        auto lastPlain = std::chrono::steady_clock::now() - plainLineInterval;
+        while (interrupted == 0 && !quit_) {
+            const bool ended = look();
+            if (ended || (options_.seconds && screen_.milliseconds >= *options_.seconds * 1000)) {
+                std::this_thread::sleep_for(drainTime);
+                break;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (fancy_) {
+                show(display_.redraw(screenLines(screen_, terminalSize().columns)));
+            } else if (now - lastPlain >= plainLineInterval) {
+                show(plainLine(screen_) + "\n");
+                lastPlain = now;
+            }
+            for (const Key& key : decodeKeys(readKeys(refreshMilliseconds, inputOpen))) {
+                press(key);
+            }
+        }
+        look();
+        if (fancy_) {
+            show(display_.redraw(screenLines(screen_, terminalSize().columns)) + display_.close());
+        } else {
+            show(plainLine(screen_) + "\n");
+        }
+    }
+
+  private:
+    // Reads where the song is and what its channels play; true once it ended.
+    bool look() {
+        Position at{};
+        bool ended = false;
+        {
+            const std::lock_guard<PullAudioDevice> lock(device_);
+            at = renderedPosition(*shared_.player);
+            viewChannels(*shared_.player, screen_.channels.data(),
+                         static_cast<int32_t>(screen_.channels.size()));
+            ended = shared_.ended;
+            screen_.volumePercent = shared_.volumePercent;
+        }
+        // Right after a jump nothing of the new order has been heard yet.
+        const bool justJumped = jump_ && at.frames == jump_->frames;
+        screen_.order = justJumped ? jump_->order : at.order;
+        screen_.row = justJumped ? jump_->row : at.row;
+        screen_.milliseconds = at.milliseconds;
+        screen_.pattern = orderPattern(song_, screen_.order);
+        screen_.rowCount = orderRows(song_, screen_.order);
+        for (std::size_t c = 0; c < screen_.channels.size(); ++c) {
+            screen_.levels[c] = std::max(screen_.channels[c].volume, screen_.levels[c] * meterFall);
+        }
+        return ended;
+    }
+
+    void press(const Key& key) {
+        if (key.name == KeyName::Escape ||
+            (key.name == KeyName::Character && (key.character == 'q' || key.character == 'Q'))) {
+            quit_ = true;
+        } else if (key.name == KeyName::Character && key.character == ' ') {
+            screen_.paused = !screen_.paused;
+            device_.setPaused(screen_.paused);
+            note(screen_.paused ? "paused" : "playing");
+        } else if (key.name == KeyName::Right || key.name == KeyName::Left) {
+            jump(key.name == KeyName::Right ? 1 : -1);
+        } else if (key.name == KeyName::Character &&
+                   (key.character == '+' || key.character == '=' || key.character == '-')) {
+            const int32_t step = key.character == '-' ? -volumeStep : volumeStep;
+            int32_t volume = 0;
+            {
+                const std::lock_guard<PullAudioDevice> lock(device_);
+                shared_.volumePercent =
+                    std::clamp(shared_.volumePercent + step, 0, maxVolumePercent);
+                volume = shared_.volumePercent;
+            }
+            note("volume " + std::to_string(volume) + "%");
+        }
+    }
+
+    // Moves to the next order the song plays, forward or back. The spare
+    // player seeks while the other one plays on, and the two change places
+    // under the lock, so that the sound does not stop while it seeks.
+    void jump(int32_t direction) {
+        look();
+        const int32_t order = screen_.order;
+        for (int32_t target = std::max(order + direction, 0); target >= 0 && target < orders_;
+             target += direction) {
+            if (seekToOrder(*spare_, target, 0)) {
+                jump_ = Position{target, 0, 0, renderedPosition(*spare_).frames, 0};
+                {
+                    const std::lock_guard<PullAudioDevice> lock(device_);
+                    std::swap(shared_.player, spare_);
+                    shared_.ended = false;
+                }
+                note("order " + std::to_string(target));
+                return;
+            }
+            if (direction < 0 && target == 0) {
+                break;
+            }
+        }
+    }
+
+    // A key's effect, on its own line where the display is plain.
+    void note(const std::string& what) {
+        if (!fancy_) {
+            look();
+            show(plainLine(screen_) + "  " + what + "\n");
+        }
+    }
+
+    static void show(const std::string& text) {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    }
+
+    const Options& options_;
+    const Song& song_;
+    int32_t orders_;
+    PullAudioDevice& device_;
+    Shared& shared_;
+    PlayerHandle spare_;
+    bool fancy_;
+    bool quit_ = false;
+    std::optional<Position> jump_;  // where the last jump went, and its frame
+    PlayScreen screen_;
+    LiveDisplay display_;
+};
+
+PlayerHandle newPlayer(const Song& song, const Options& options) {
+    PlayerHandle player(createPlayer(song, options.rate));
+    if (player != nullptr) {
+        setPassLimit(*player, options.loop ? 0 : 1);
+    }
+    return player;
 }
 
 int play(const Options& options) {
     std::string reason;
-    Song* song = loadSongFile(options.songPath.c_str(), &reason);
+    const std::unique_ptr<Song, SongRelease> song(loadSongFile(options.songPath.c_str(), &reason));
     if (song == nullptr) {
         std::fprintf(stderr, "xm_play: cannot load %s: %s\n", options.songPath.c_str(),
                      reason.c_str());
         return 1;
     }
-    OutputDevice* output = createOutputDevice();
-    const WaveDevice device = soundCardDevice();
-    if (output != nullptr) {
-        setWaveDevice(*output, &device);
+    // Declared before the device, so that the device closes first.
+    Shared shared;
+    shared.player = newPlayer(*song, options);
+    PlayerHandle spare = newPlayer(*song, options);
+    if (shared.player == nullptr || spare == nullptr) {
+        std::fputs("xm_play: out of memory for the players\n", stderr);
+        return 1;
     }
-    if (output == nullptr || !openOutputDevice(*output, options.rate, 0)) {
+    PullAudioDevice device;
+    if (!device.open(options.rate, fillFrames, &shared, reason)) {
         std::fprintf(stderr, "xm_play: cannot open the sound device at %d Hz: %s\n", options.rate,
-                     soundCardError());
-        destroyOutputDevice(output);
-        freeSong(song);
+                     reason.c_str());
         return 1;
     }
     onStopRequest(onSignal);
-
-    const std::string title = readSongTitle(options.songPath);
-    if (title.empty()) {
-        std::printf("Playing %s; q or Escape stops\n", options.songPath.c_str());
-    } else {
-        std::printf("Playing \"%s\" (%s); q or Escape stops\n", title.c_str(),
-                    options.songPath.c_str());
-    }
-    std::fflush(stdout);
-    if (!playSong(*output, song)) {
-        std::fputs("xm_play: playback could not start\n", stderr);
-        destroyOutputDevice(output);
-        freeSong(song);
-        return 1;
-    }
-
-    const bool terminal = isTerminal(StandardStream::Output);
-    const auto start = std::chrono::steady_clock::now();
-    auto lastLine = start;
-    std::string shown;
-    bool inputOpen = true;
-    {
-        RawKeyboard keyboard;
-        while (interrupted == 0 && !stopKeyPressed(inputOpen)) {
-            const auto now = std::chrono::steady_clock::now();
-            if (options.seconds &&
-                std::chrono::duration<double>(now - start).count() >= *options.seconds) {
-                break;
-            }
-            const std::string status = statusText(*output, song);
-            if (terminal && status != shown) {
-                // Padded so that a shorter line wipes out the longer one before.
-                std::printf("\r%-60s", status.c_str());
-                std::fflush(stdout);
-                shown = status;
-            } else if (!terminal && now - lastLine >= std::chrono::seconds(1)) {
-                std::printf("%s\n", status.c_str());
-                std::fflush(stdout);
-                lastLine = now;
-            }
-        }
-    }
-    if (terminal) {
-        std::putchar('\n');
-    }
-    destroyOutputDevice(output);  // stops playback and closes the device
-    freeSong(song);
+    device.setPaused(false);
+    Session session(options, *song, device, shared, std::move(spare));
+    session.run();
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    CLI::App app("", "xm_play");
+    setUpApp(app, description, footer);
     Options options;
-    bool helpShown = false;
-    if (!parseArguments(argc, argv, options, helpShown)) {
-        std::fputs("Try 'xm_play --help' for more information.\n", stderr);
-        return 2;
-    }
-    if (helpShown) {
-        return 0;
+    app.add_option("SONG", options.songPath, optionHelp("the XM song to play"))
+        ->required()
+        ->type_name("");
+    app.add_option("--rate", options.rate,
+                   optionHelp("frames per second, 1000 to 384000 (default 44100)"))
+        ->type_name("HZ")
+        ->check(rateCheck());
+    app.add_option("--seconds", options.seconds,
+                   optionHelp("stop after S seconds of the song (default: at its end)"))
+        ->type_name("S")
+        ->check(secondsCheck(maxSeconds));
+    app.add_flag("--loop", options.loop,
+                 optionHelp("play on from where the song loops back to, until stopped"));
+    if (const auto status = parseCommandLine(app, argc, argv)) {
+        return *status;
     }
     return play(options);
 }

@@ -1,65 +1,83 @@
-// xm_render: renders XM songs through the player to WAV files, or one song as
-// raw PCM to standard output, as fast as the machine allows. Several songs
-// are rendered at once, a player per song, on as many threads as asked.
+// xm_render: renders XM songs through the player to audio files (WAV, FLAC,
+// Ogg Vorbis, Opus), or one song as raw PCM to standard output, as fast as
+// the machine allows: one pass through each song unless told otherwise.
+// Several outputs are rendered at once, a player each, on as many threads as
+// asked.
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/terminal.h"
 #include "player/player.h"
+#include "tools/audio_file.h"
 #include "tools/command_line.h"
+#include "tools/render_job.h"
 
 namespace {
 
-constexpr int32_t defaultRate = 44100;
-constexpr double defaultSeconds = 60.0;
-constexpr uint32_t wavHeaderBytes = 44;
-constexpr uint32_t bytesPerFrame = 4;
-// A WAV file counts its bytes in 32 bits; raw output has no such bound.
-constexpr uint64_t maxWavFrames = (UINT32_MAX - (wavHeaderBytes - 8)) / bytesPerFrame;
-constexpr double maxRawSeconds = 1.0e7;
-constexpr int32_t pieceFrames = 4096;
 constexpr int32_t maxJobs = 256;
+constexpr int32_t maxLoops = 1000;
+constexpr double maxSeconds = 1.0e7;
+constexpr double maxFadeSeconds = 60.0;
+// A song that never comes back to a row it played gets this much unless a
+// length is asked for.
+constexpr double endlessSongSeconds = 600.0;
+// A WAV file counts its bytes in 32 bits.
+constexpr uint64_t maxWavBytes = UINT32_MAX - 64;
 constexpr auto progressDelay = std::chrono::milliseconds(500);
 
-void printUsage(std::FILE* to) {
-    std::fputs(
-        "Usage: xm_render SONG.xm... [-o OUT.wav | -o DIR/ | -] [--rate HZ] [--seconds S]\n"
-        "                 [--jobs N]\n"
-        "\n"
-        "Renders XM songs through the player to 16-bit stereo WAV files, or one\n"
-        "song with \"-\" as raw signed 16-bit little-endian stereo PCM (left first)\n"
-        "to standard output. The output is what a sound card would play from the\n"
-        "song's start, the same on every run.\n"
-        "\n"
-        "  -o OUT.wav     the WAV file to write (default: SONG.wav in the current\n"
-        "                 directory); \"-o -\" or \"-\" writes raw PCM to stdout\n"
-        "  -o DIR/        with several songs: the folder for their WAV files\n"
-        "                 (default: the current directory), created if missing\n"
-        "  --rate HZ      frames per second, 1000 to 384000 (default 44100)\n"
-        "  --seconds S    length in seconds, fractions allowed (default 60)\n"
-        "  --jobs N       songs rendered at once (default: the number of cores)\n"
-        "  -h, --help     show this help\n",
-        to);
-}
+constexpr char description[] =
+    "Renders XM songs through the player to audio files, or one song as raw "
+    "PCM to standard output. The output is what a sound card would play from "
+    "the song's start, the same on every run: by default one pass through the "
+    "song, until it comes back to a row it has already played.";
+
+constexpr char footer[] =
+    "Formats, from the output file's extension (or --format):\n"
+    "  .wav   16-bit PCM, or 32-bit float with --float\n"
+    "  .flac  FLAC, 16-bit, lossless\n"
+    "  .ogg   Ogg Vorbis\n"
+    "  .opus  Ogg Opus, at 48000 Hz unless --rate names 8000, 12000, 16000 or 24000\n"
+    "  -      raw little-endian stereo PCM (left first) to standard output:\n"
+    "         signed 16-bit, or 32-bit float with --float\n"
+    "\n"
+    "With --split-channels each song channel is written to a file of its own,\n"
+    "NAME.chNN.EXT (channels counted from 01): the channel alone, played\n"
+    "through the same mixer, so that the channels' files add up to the mix.\n"
+    "\n"
+    "Examples:\n"
+    "  xm_render song.xm    one pass to song.wav\n"
+    "  xm_render song.xm -o song.flac --loops 2 --fade 5\n"
+    "                       two passes to FLAC, the last 5 seconds fading out\n"
+    "  xm_render *.xm -o rendered/ --format ogg --jobs 4\n"
+    "                       every song to Ogg Vorbis in rendered/, four at once\n"
+    "  xm_render song.xm --split-channels -o stems/song.wav\n"
+    "                       stems/song.ch01.wav, stems/song.ch02.wav, ...\n"
+    "  xm_render song.xm - --seconds 30 | aplay -f cd\n"
+    "                       30 seconds to a program that plays raw PCM\n";
 
 struct Options {
     std::vector<std::string> songPaths;
     std::string outputPath;  // "-" for standard output; a folder for several songs
-    int32_t rate = defaultRate;
-    double seconds = defaultSeconds;
+    std::optional<int32_t> rate;
+    int32_t loops = 1;
+    std::optional<double> seconds;
+    std::optional<double> fadeSeconds;
+    std::optional<std::string> format;
+    bool floatValues = false;
+    bool splitChannels = false;
     int32_t jobs = 0;
 };
 
@@ -67,127 +85,83 @@ int32_t defaultJobs() {
     return static_cast<int32_t>(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 64));
 }
 
-// Returns false after printing what is wrong.
-bool parseArguments(int argc, char** argv, Options& options, bool& helpShown) {
-    helpShown = false;
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string rateText;
-    std::string secondsText;
-    std::string jobsText;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == "-h" || argument == "--help") {
-            printUsage(stdout);
-            helpShown = true;
-            return true;
-        } else if (argument == "-o" || argument == "--rate" || argument == "--seconds" ||
-                   argument == "--jobs") {
-            if (!hasValue) {
-                std::fprintf(stderr, "xm_render: %s needs a value\n", argument.c_str());
-                return false;
-            }
-            const std::string& value = arguments[++i];
-            (argument == "-o"          ? options.outputPath
-             : argument == "--rate"    ? rateText
-             : argument == "--seconds" ? secondsText
-                                       : jobsText) = value;
-        } else if (argument == "-") {
-            options.outputPath = argument;
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            std::fprintf(stderr, "xm_render: unknown option %s\n", argument.c_str());
-            return false;
-        } else {
-            options.songPaths.push_back(argument);
-        }
-    }
-    if (options.songPaths.empty()) {
-        std::fputs("xm_render: no song given\n", stderr);
-        return false;
-    }
-    if (!rateText.empty()) {
-        const auto rate = parseRate(rateText);
-        if (!rate) {
-            std::fprintf(stderr, "xm_render: --rate %s is not a rate from %d to %d\n",
-                         rateText.c_str(), xmplayer::minOutputRate, xmplayer::maxOutputRate);
-            return false;
-        }
-        options.rate = *rate;
-    }
-    options.jobs = defaultJobs();
-    if (!jobsText.empty()) {
-        const auto jobs = parseCount(jobsText, maxJobs);
-        if (!jobs) {
-            std::fprintf(stderr, "xm_render: --jobs %s is not a count from 1 to %d\n",
-                         jobsText.c_str(), maxJobs);
-            return false;
-        }
-        options.jobs = *jobs;
-    }
-    const bool raw = options.outputPath == "-";
-    if (raw && options.songPaths.size() > 1) {
-        std::fputs("xm_render: raw PCM to standard output takes one song\n", stderr);
-        return false;
-    }
-    const double maxSeconds =
-        raw ? maxRawSeconds : static_cast<double>(maxWavFrames) / options.rate;
-    if (!secondsText.empty()) {
-        const auto seconds = parseSeconds(secondsText, maxSeconds);
-        if (!seconds) {
-            std::fprintf(stderr, "xm_render: --seconds %s is not a length above 0 and up to %.0f\n",
-                         secondsText.c_str(), std::floor(maxSeconds));
-            return false;
-        }
-        options.seconds = *seconds;
-    }
-    return true;
+// Prints the refusal as the command-line parser does; returns its status.
+int refuse(const std::string& message) {
+    std::fprintf(stderr, "xm_render: %s\nTry 'xm_render --help' for more information.\n",
+                 message.c_str());
+    return 2;
 }
 
-void putLittleEndian(std::vector<unsigned char>& bytes, uint32_t value, int byteCount) {
-    for (int i = 0; i < byteCount; ++i) {
-        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+bool writesRaw(const Options& options) {
+    return options.outputPath == "-";
+}
+
+// Several songs, or a folder given for the output: files named after the songs.
+bool isBatch(const Options& options) {
+    return options.songPaths.size() > 1 ||
+           (!options.outputPath.empty() && options.outputPath.back() == '/');
+}
+
+// The output format, or a refusal's text in `error`.
+std::optional<AudioFormat> chooseFormat(const Options& options, std::string& error) {
+    if (writesRaw(options)) {
+        return AudioFormat::Raw;
     }
+    if (!isBatch(options) && !options.outputPath.empty()) {
+        if (const auto format = formatOfName(options.outputPath)) {
+            return format;
+        }
+        if (!options.format) {
+            error = "cannot tell the format of " + options.outputPath +
+                    " from its name: end it in .wav, .flac, .ogg or .opus, or give --format";
+            return std::nullopt;
+        }
+    }
+    return formatOfName("song." + options.format.value_or("wav"));
 }
 
-std::vector<unsigned char> wavHeader(int32_t rate, uint64_t frames) {
-    const auto dataBytes = static_cast<uint32_t>(frames * bytesPerFrame);
-    std::vector<unsigned char> header;
-    const auto text = [&header](const char* chunk) {
-        header.insert(header.end(), chunk, chunk + 4);
-    };
-    text("RIFF");
-    putLittleEndian(header, wavHeaderBytes - 8 + dataBytes, 4);
-    text("WAVE");
-    text("fmt ");
-    putLittleEndian(header, 16, 4);  // size of the format chunk
-    putLittleEndian(header, 1, 2);   // integer PCM
-    putLittleEndian(header, 2, 2);   // channels
-    putLittleEndian(header, static_cast<uint32_t>(rate), 4);
-    putLittleEndian(header, static_cast<uint32_t>(rate) * bytesPerFrame, 4);
-    putLittleEndian(header, bytesPerFrame, 2);
-    putLittleEndian(header, 16, 2);  // bits per value
-    text("data");
-    putLittleEndian(header, dataBytes, 4);
-    return header;
+// Checks what the options mean together; a refusal's text, or nothing.
+std::optional<std::string> checkCombination(const Options& options, AudioFormat format,
+                                            int32_t rate) {
+    if (writesRaw(options) && options.songPaths.size() > 1) {
+        return "raw PCM to standard output takes one song";
+    }
+    if (writesRaw(options) && options.splitChannels) {
+        return "--split-channels writes files: give -o OUT.EXT or a folder";
+    }
+    if (options.floatValues && format != AudioFormat::Wav && format != AudioFormat::Raw) {
+        return std::string("--float is for WAV and raw output; ") + nameOf(format) +
+               (format == AudioFormat::Flac ? " holds 16-bit values"
+                                            : " is encoded from floats anyway");
+    }
+    if (!formatTakesRate(format, rate)) {
+        return "--rate " + std::to_string(rate) +
+               " is not a rate Opus takes: 8000, 12000, 16000, 24000 or 48000";
+    }
+    if (options.seconds && format == AudioFormat::Wav) {
+        const double frameBytes = options.floatValues ? 8.0 : 4.0;
+        const double longest = std::floor(static_cast<double>(maxWavBytes) / frameBytes / rate);
+        if (*options.seconds > longest) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "--seconds %g is not a length above 0 and up to %.0f seconds, which "
+                          "a WAV file at %d Hz holds",
+                          *options.seconds, longest, rate);
+            return std::string(text);
+        }
+    }
+    return std::nullopt;
 }
-
-// One song of the batch: where it goes and how it went.
-struct Job {
-    std::string songPath;
-    std::string outputPath;  // "-" for standard output
-    std::string message;     // the line to print when it is done
-    bool failed = false;
-};
 
 // The frames of the whole batch, shown as one bar on standard error.
 class ProgressBar {
   public:
-    ProgressBar(uint64_t totalFrames, std::size_t totalSongs)
-        : totalFrames_(totalFrames),
-          totalSongs_(totalSongs),
+    ProgressBar(uint64_t totalFrames, std::size_t totalOutputs)
+        : totalFrames_(std::max<uint64_t>(totalFrames, 1)),
+          totalOutputs_(totalOutputs),
           terminal_(isTerminal(StandardStream::Error)) {}
 
-    void show(uint64_t frames, std::size_t songsDone) {
+    void show(uint64_t frames, std::size_t outputsDone) {
         const auto now = std::chrono::steady_clock::now();
         if (now - start_ < progressDelay || now - lastShown_ < interval()) {
             return;
@@ -195,12 +169,14 @@ class ProgressBar {
         lastShown_ = now;
         shown_ = true;
         constexpr int width = 30;
-        const double share = static_cast<double>(frames) / static_cast<double>(totalFrames_);
+        // The expected lengths are estimates; the bar never runs past its end.
+        const double share =
+            std::min(1.0, static_cast<double>(frames) / static_cast<double>(totalFrames_));
         const int filled = static_cast<int>(share * width);
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(width, '.');
-        std::fprintf(stderr, "%sRendering [%s] %3.0f%%  %zu of %zu songs done%s",
-                     terminal_ ? "\r" : "", bar.c_str(), 100.0 * share, songsDone, totalSongs_,
+        std::fprintf(stderr, "%sRendering [%s] %3.0f%%  %zu of %zu files done%s",
+                     terminal_ ? "\r" : "", bar.c_str(), 100.0 * share, outputsDone, totalOutputs_,
                      terminal_ ? "" : "\n");
         std::fflush(stderr);
     }
@@ -219,188 +195,200 @@ class ProgressBar {
     }
 
     uint64_t totalFrames_;
-    std::size_t totalSongs_;
+    std::size_t totalOutputs_;
     bool terminal_;
     bool shown_ = false;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastShown_{};
 };
 
-bool writeValues(std::FILE* file, const int16_t* values, std::size_t count,
-                 std::vector<int16_t>& swapped) {
-    const int16_t* data = values;
-    if constexpr (std::endian::native == std::endian::big) {
-        swapped.assign(values, values + count);
-        for (int16_t& value : swapped) {
-            const auto bits = static_cast<uint16_t>(value);
-            value = static_cast<int16_t>(static_cast<uint16_t>((bits << 8) | (bits >> 8)));
-        }
-        data = swapped.data();
-    }
-    return std::fwrite(data, sizeof(int16_t), count, file) == count;
-}
-
-struct PlayerRelease {
-    void operator()(xmplayer::Player* player) const { xmplayer::destroyPlayer(player); }
-};
 struct SongRelease {
-    void operator()(xmplayer::Song* song) const { xmplayer::freeSong(song); }
+    void operator()(const xmplayer::Song* song) const {
+        xmplayer::freeSong(const_cast<xmplayer::Song*>(song));
+    }
 };
 
-// Renders one song; every frame rendered is counted into `framesDone`.
-void renderJob(Job& job, const Options& options, uint64_t frames,
-               std::atomic<uint64_t>& framesDone) {
-    std::string reason;
-    const std::unique_ptr<xmplayer::Song, SongRelease> song(
-        xmplayer::loadSongFile(job.songPath.c_str(), &reason));
-    if (song == nullptr) {
-        job.failed = true;
-        job.message = "xm_render: cannot load " + job.songPath + ": " + reason;
-        return;
+// The file of one output: the -o path for one song, else a file named after
+// the song in the -o folder (or the current directory); a channel's file has
+// .chNN before the extension.
+std::string outputPathOf(const Options& options, const std::filesystem::path& folder,
+                         const std::string& songPath, AudioFormat format, int32_t channel) {
+    std::filesystem::path path;
+    if (isBatch(options) || options.outputPath.empty()) {
+        path = folder /
+               std::filesystem::path(songPath).filename().replace_extension(extensionOf(format));
+    } else {
+        path = options.outputPath;
     }
-    const std::unique_ptr<xmplayer::Player, PlayerRelease> player(
-        xmplayer::createPlayer(*song, options.rate));
-    if (player == nullptr) {
-        job.failed = true;
-        job.message = "xm_render: out of memory for a player of " + job.songPath;
-        return;
+    if (channel >= 0) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".ch%02d", channel + 1);
+        const std::string extension = path.extension().string();
+        path.replace_extension();
+        path += suffix + extension;
     }
-    const bool raw = job.outputPath == "-";
-    std::FILE* file = raw ? stdout : std::fopen(job.outputPath.c_str(), "wb");
-    if (file == nullptr) {
-        job.failed = true;
-        job.message = "xm_render: cannot create " + job.outputPath + ": " + std::strerror(errno);
-        return;
-    }
-    int error = 0;
-    if (!raw) {
-        const auto header = wavHeader(options.rate, frames);
-        if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) {
-            error = errno != 0 ? errno : EIO;
-        }
-    }
-    std::vector<int16_t> piece(2 * static_cast<std::size_t>(pieceFrames));
-    std::vector<int16_t> swapped;
-    for (uint64_t done = 0; done < frames && error == 0;) {
-        const auto count = static_cast<int32_t>(std::min<uint64_t>(pieceFrames, frames - done));
-        xmplayer::renderFrames(*player, piece.data(), count);
-        if (!writeValues(file, piece.data(), 2 * static_cast<std::size_t>(count), swapped)) {
-            error = errno != 0 ? errno : EIO;
-        }
-        done += static_cast<uint64_t>(count);
-        framesDone.fetch_add(static_cast<uint64_t>(count));
-    }
-    if (error == 0 && std::fflush(file) != 0) {
-        error = errno;
-    }
-    if (!raw && std::fclose(file) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        job.failed = true;
-        job.message = "xm_render: cannot write " +
-                      (raw ? std::string("standard output") : job.outputPath) + ": " +
-                      std::strerror(error);
-        if (!raw) {
-            std::remove(job.outputPath.c_str());
-        }
-        return;
-    }
-    char text[160];
-    std::snprintf(text, sizeof text, "Rendered %.3f s (%llu frames at %d Hz) of ",
-                  static_cast<double>(frames) / options.rate,
-                  static_cast<unsigned long long>(frames), options.rate);
-    job.message = text + job.songPath + " to " + (raw ? "standard output" : job.outputPath);
+    return path.string();
 }
 
-// Where each song goes: the -o path for one song, else a WAV named after the
-// song in the -o folder (or the current directory).
-bool planJobs(const Options& options, std::vector<Job>& jobs) {
-    const bool batch = options.songPaths.size() > 1 ||
-                       (!options.outputPath.empty() && options.outputPath.back() == '/');
-    std::filesystem::path folder;
-    if (batch && !options.outputPath.empty()) {
-        folder = options.outputPath;
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        if (error || !std::filesystem::is_directory(folder)) {
-            std::fprintf(stderr, "xm_render: cannot create the folder %s: %s\n",
-                         options.outputPath.c_str(),
-                         error ? error.message().c_str() : "a file of that name is in the way");
-            return false;
-        }
-    }
+// Loads and measures every song and plans its outputs; a song that does not
+// load becomes a failed job of its own.
+std::vector<RenderJob> planJobs(const Options& options, const AudioEncoding& encoding,
+                                const std::filesystem::path& folder) {
+    const int32_t rate = encoding.rate;
+    const int64_t fadeFrames =
+        options.fadeSeconds ? std::llround(*options.fadeSeconds * rate) : int64_t{0};
+    std::vector<RenderJob> jobs;
     for (const std::string& songPath : options.songPaths) {
-        const std::string named =
-            std::filesystem::path(songPath).filename().replace_extension(".wav").string();
-        std::string output = options.outputPath;
-        if (batch || output.empty()) {
-            output = (folder / named).string();
+        RenderJob job;
+        job.songPath = songPath;
+        job.encoding = encoding;
+        job.fadeFrames = fadeFrames;
+        std::string reason;
+        job.song.reset(xmplayer::loadSongFile(songPath.c_str(), &reason), SongRelease{});
+        if (job.song == nullptr) {
+            job.failed = true;
+            job.message = "xm_render: cannot load " + songPath + ": " + reason;
+            jobs.push_back(job);
+            continue;
         }
-        jobs.push_back({songPath, output, {}, false});
+        if (options.seconds) {
+            job.frames = std::llround(*options.seconds * rate);
+        } else {
+            const xmplayer::SongDuration duration = xmplayer::measureSong(*job.song, rate);
+            if (duration.comesBack) {
+                job.passes = options.loops;
+                const int64_t milliseconds =
+                    duration.milliseconds +
+                    (options.loops - 1) * (duration.milliseconds - duration.loopStartMilliseconds);
+                job.expectedFrames = milliseconds * rate / 1000;
+            } else {
+                std::fprintf(stderr,
+                             "xm_render: %s does not come back to a row it played; rendering "
+                             "its first %.0f seconds (--seconds sets another length)\n",
+                             songPath.c_str(), endlessSongSeconds);
+                job.frames = std::llround(endlessSongSeconds * rate);
+            }
+        }
+        if (job.frames > 0) {
+            job.expectedFrames = job.frames;
+        }
+        job.fadeFrames = std::min(job.fadeFrames, job.expectedFrames);
+        const uint64_t frameBytes = encoding.floatValues ? 8 : 4;
+        if (encoding.format == AudioFormat::Wav &&
+            static_cast<uint64_t>(job.expectedFrames) * frameBytes > maxWavBytes) {
+            job.failed = true;
+            job.message = "xm_render: " + songPath +
+                          " plays too long for a WAV file: use .flac, or --seconds";
+            jobs.push_back(job);
+            continue;
+        }
+        const int32_t channels = options.splitChannels ? describeSong(*job.song).channels : 0;
+        for (int32_t channel = options.splitChannels ? 0 : -1; channel < channels; ++channel) {
+            job.channel = channel;
+            job.outputPath = writesRaw(options) ? options.outputPath
+                                                : outputPathOf(options, folder, songPath,
+                                                               encoding.format, channel);
+            jobs.push_back(job);
+        }
     }
-    return true;
+    return jobs;
 }
 
-int render(const Options& options) {
-    if (options.outputPath == "-" && isTerminal(StandardStream::Output)) {
-        std::fputs("xm_render: not writing raw PCM to a terminal; redirect standard output\n",
-                   stderr);
-        return 1;
+// Renders the jobs on the threads asked for, this one among them, while a
+// thread of its own shows the progress.
+void renderAll(std::vector<RenderJob>& jobs, int32_t threadsWanted) {
+    uint64_t totalFrames = 0;
+    for (const RenderJob& job : jobs) {
+        totalFrames += job.failed ? 0 : static_cast<uint64_t>(job.expectedFrames);
     }
-    if (options.outputPath == "-") {
-        setBinaryOutput();
-    }
-    const auto frames =
-        static_cast<uint64_t>(std::llround(options.seconds * static_cast<double>(options.rate)));
-    if (frames == 0) {
-        std::fputs("xm_render: --seconds is shorter than one frame\n", stderr);
-        return 1;
-    }
-    std::vector<Job> jobs;
-    if (!planJobs(options, jobs)) {
-        return 1;
-    }
-
     std::atomic<std::size_t> nextJob{0};
     std::atomic<std::size_t> jobsDone{0};
     std::atomic<uint64_t> framesDone{0};
-    ProgressBar progress(frames * jobs.size(), jobs.size());
+    ProgressBar progress(totalFrames, jobs.size());
     const auto work = [&] {
         for (std::size_t index = nextJob++; index < jobs.size(); index = nextJob++) {
-            renderJob(jobs[index], options, frames, framesDone);
+            if (!jobs[index].failed) {
+                renderJob(jobs[index], framesDone);
+            }
             ++jobsDone;
         }
     };
     const auto threadCount = static_cast<std::size_t>(
-        std::min<int64_t>(options.jobs, static_cast<int64_t>(jobs.size())));
+        std::min<int64_t>(threadsWanted, static_cast<int64_t>(jobs.size())));
     std::vector<std::thread> threads;
     for (std::size_t t = 1; t < threadCount; ++t) {
         threads.emplace_back(work);
     }
-    // This thread renders too, and shows the bar from a thread of its own.
-    std::atomic<bool> finished{false};
+    // The bar is drawn from a thread of its own, woken at once when the
+    // work is done so that a short render does not wait for it.
+    std::mutex reporting;
+    std::condition_variable done;
+    bool finished = false;
     std::thread reporter([&] {
-        while (!finished.load()) {
+        std::unique_lock<std::mutex> lock(reporting);
+        while (!done.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) {
             progress.show(framesDone.load(), jobsDone.load());
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
     work();
     for (std::thread& thread : threads) {
         thread.join();
     }
-    finished.store(true);
+    {
+        const std::lock_guard<std::mutex> lock(reporting);
+        finished = true;
+    }
+    done.notify_one();
     reporter.join();
     progress.finish();
+}
 
-    int failures = 0;
-    for (const Job& job : jobs) {
-        std::fprintf(stderr, "%s\n", job.message.c_str());
-        failures += job.failed ? 1 : 0;
+int render(const Options& options, const AudioEncoding& encoding) {
+    if (writesRaw(options) && isTerminal(StandardStream::Output)) {
+        std::fputs("xm_render: not writing raw PCM to a terminal; redirect standard output\n",
+                   stderr);
+        return 1;
     }
-    if (jobs.size() > 1) {
-        std::fprintf(stderr, "%zu of %zu songs rendered\n", jobs.size() - failures, jobs.size());
+    if (writesRaw(options)) {
+        setBinaryOutput();
+    }
+    if (options.seconds && std::llround(*options.seconds * encoding.rate) == 0) {
+        std::fputs("xm_render: --seconds is shorter than one frame\n", stderr);
+        return 1;
+    }
+    std::filesystem::path folder;
+    if (isBatch(options) && !options.outputPath.empty()) {
+        folder = options.outputPath;
+    } else if (options.splitChannels && !options.outputPath.empty()) {
+        folder = std::filesystem::path(options.outputPath).parent_path();
+    }
+    if (!folder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error || !std::filesystem::is_directory(folder)) {
+            std::fprintf(stderr, "xm_render: cannot create the folder %s: %s\n",
+                         folder.string().c_str(),
+                         error ? error.message().c_str() : "a file of that name is in the way");
+            return 1;
+        }
+    }
+    std::vector<RenderJob> jobs = planJobs(options, encoding, folder);
+    renderAll(jobs, options.jobs);
+
+    std::size_t failures = 0;
+    std::size_t songsFailed = 0;
+    std::string lastFailedSong;
+    for (const RenderJob& job : jobs) {
+        std::fprintf(stderr, "%s\n", job.message.c_str());
+        if (job.failed) {
+            ++failures;
+            songsFailed += job.songPath != lastFailedSong ? 1 : 0;
+            lastFailedSong = job.songPath;
+        }
+    }
+    if (options.songPaths.size() > 1) {
+        std::fprintf(stderr, "%zu of %zu songs rendered\n", options.songPaths.size() - songsFailed,
+                     options.songPaths.size());
     }
     return failures == 0 ? 0 : 1;
 }
@@ -408,14 +396,77 @@ int render(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    CLI::App app("", "xm_render");
+    setUpApp(app, description, footer);
     Options options;
-    bool helpShown = false;
-    if (!parseArguments(argc, argv, options, helpShown)) {
-        std::fputs("Try 'xm_render --help' for more information.\n", stderr);
-        return 2;
+    app.add_option(
+           "SONG", options.songPaths,
+           optionHelp(
+               "the XM songs to render; a lone - among them sends raw PCM to standard output"))
+        ->required()
+        ->type_name("");
+    app.add_option(
+           "-o,--output", options.outputPath,
+           optionHelp("the file to write (default: SONG.wav in the current directory), - for raw "
+                      "PCM to standard output, or with several songs (or a name ending in /) the "
+                      "folder for their files, created if missing"))
+        ->type_name("OUT");
+    app.add_option("--rate", options.rate,
+                   optionHelp("frames per second, 1000 to 384000 (default 44100; 48000 for Opus)"))
+        ->type_name("HZ")
+        ->check(rateCheck());
+    app.add_option(
+           "--loops", options.loops,
+           optionHelp("passes through the song: 2 plays the part it loops back to once more "
+                      "(default 1)"))
+        ->type_name("N")
+        ->check(countCheck(maxLoops));
+    app.add_option(
+           "--seconds", options.seconds,
+           optionHelp("render exactly this long instead, looping the song as long as needed; "
+                      "fractions allowed"))
+        ->type_name("S")
+        ->check(secondsCheck(maxSeconds));
+    app.add_option("--fade", options.fadeSeconds,
+                   optionHelp("fade out linearly over the last S seconds (up to 60)"))
+        ->type_name("S")
+        ->check(secondsCheck(maxFadeSeconds));
+    app.add_option("--format", options.format,
+                   optionHelp("the format of files named after their songs: wav, flac, ogg or opus "
+                              "(default wav)"))
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"wav", "flac", "ogg", "opus"}).description(""));
+    app.add_flag("--float", options.floatValues,
+                 optionHelp("32-bit float values in WAV or raw output"));
+    app.add_flag("--split-channels", options.splitChannels,
+                 optionHelp("one file per song channel, the channel alone (NAME.chNN.EXT)"));
+    app.add_option("--jobs", options.jobs,
+                   optionHelp("files rendered at once (default: the number of cores)"))
+        ->type_name("N")
+        ->check(countCheck(maxJobs));
+    if (const auto status = parseCommandLine(app, argc, argv)) {
+        return *status;
     }
-    if (helpShown) {
-        return 0;
+    // "-" among the songs is where the output goes, as in many tools.
+    const auto dash = std::remove(options.songPaths.begin(), options.songPaths.end(), "-");
+    if (dash != options.songPaths.end()) {
+        options.songPaths.erase(dash, options.songPaths.end());
+        options.outputPath = "-";
     }
-    return render(options);
+    if (options.songPaths.empty()) {
+        return refuse("no song given");
+    }
+    if (options.jobs == 0) {
+        options.jobs = defaultJobs();
+    }
+    std::string error;
+    const auto format = chooseFormat(options, error);
+    if (!format) {
+        return refuse(error);
+    }
+    const int32_t rate = options.rate.value_or(defaultRateOf(*format));
+    if (const auto refusal = checkCombination(options, *format, rate)) {
+        return refuse(*refusal);
+    }
+    return render(options, AudioEncoding{*format, rate, options.floatValues});
 }

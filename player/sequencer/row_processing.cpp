@@ -189,6 +189,11 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
                 if (channel->voice != nullptr) {
                     channel->voice->startOffset = static_cast<uint32_t>(offset);
                 }
+            } else if ((channel->flags & StartNote) != 0) {
+                // Nothing of the sample is left to play: the note starts on
+                // the empty sample, so the old note ramps out on the twin and
+                // the row is silent, whatever the previous voice played.
+                row.sample = &emptySample;
             } else {
                 channel->flags = static_cast<uint8_t>((channel->flags & ~StartNote) | RewindVoice);
             }

@@ -54,7 +54,7 @@ const Sample* channelSample(const Instrument* instrument, const MusicChannel* ch
         return &emptySample;
     }
     const uint8_t slot = instrument->noteSamples[channel->noteIndex];
-    if (slot >= maxInstrumentSamples || instrument->samples[slot] == nullptr) {
+    if (slot >= instrument->sampleCount || instrument->samples[slot] == nullptr) {
         return &emptySample;
     }
     return instrument->samples[slot];

@@ -34,7 +34,7 @@ const PatternNote* rowCells(const Song* song, int32_t orderPos, int32_t row);
 const Instrument* channelInstrument(const Song* song, const MusicChannel* channel);
 
 // The sample that the instrument maps the channel's note to, or emptySample
-// when the slot is 16 or more or holds no sample.
+// when the slot lies beyond the instrument's samples or holds none.
 const Sample* channelSample(const Instrument* instrument, const MusicChannel* channel);
 
 }  // namespace xmplayer

@@ -5,7 +5,7 @@
 
 namespace xmplayer {
 
-Sample emptySample{};
+const Sample emptySample{};
 
 namespace {
 

@@ -53,8 +53,9 @@ struct Sample {
     int8_t relativeNote;
 };
 
-constexpr int maxInstrumentSamples = 16;
-constexpr int maxEnvelopePoints = 20;     // room in the record
+// The note-to-sample map holds byte indices: no instrument can name more.
+constexpr int maxInstrumentSamples = 256;
+constexpr int maxEnvelopePoints = 20;  // room in the record
 constexpr int storedEnvelopePoints = 12;  // what a file supplies
 
 // Bits of the envelope flags.
@@ -63,8 +64,10 @@ constexpr uint8_t envelopeSustain = 0x02;
 constexpr uint8_t envelopeLoop = 0x04;
 
 struct Instrument {
-    int32_t sampleCount;                                // 0..16
-    std::array<Sample*, maxInstrumentSamples> samples;  // unused slots point at emptySample
+    int32_t sampleCount;  // 0..maxInstrumentSamples
+    // sampleCount own samples, null when there are none; a map entry at or
+    // beyond sampleCount names no sample and plays as emptySample.
+    Sample** samples;
     std::array<uint8_t, 96> noteSamples;
     std::array<EnvelopePoint, maxEnvelopePoints> volumeEnvelope;
     std::array<EnvelopePoint, maxEnvelopePoints> panningEnvelope;
@@ -105,8 +108,8 @@ struct Song {
     SampleDataCallback sampleDataCallback;
 };
 
-// The all-zero sample that fills unused instrument slots; never released.
-extern Sample emptySample;
+// The all-zero sample that stands in for a missing one; never released.
+extern const Sample emptySample;
 
 // Sample data with one zero value before data[0] (so that a backward ping-pong
 // voice reflected just below a loop starting at 0 reads inside the allocation)

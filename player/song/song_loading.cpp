@@ -1,7 +1,11 @@
 #include "player/song/song_loading.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "player/song/file_stream.h"
 #include "player/song/stream.h"
 #include "player/song/xm_loader.h"
 
@@ -12,13 +16,14 @@ namespace {
 void releaseInstruments(Song* song) {
     for (int32_t i = 0; i < song->instrumentCount; ++i) {
         Instrument& instrument = song->instruments[i];
-        for (int32_t j = 0; j < instrument.sampleCount && j < maxInstrumentSamples; ++j) {
+        for (int32_t j = 0; j < instrument.sampleCount && instrument.samples != nullptr; ++j) {
             Sample* sample = instrument.samples[j];
             if (sample != nullptr && sample != &emptySample) {
                 releaseSampleData(sample->data);
                 std::free(sample);
             }
         }
+        std::free(instrument.samples);
     }
     std::free(song->instruments);
     song->instruments = nullptr;
@@ -48,6 +53,11 @@ void releaseSong(Song* song) {
 
 Song* loadSong(const StreamCallbacks& streams, const char* name,
                SampleDataCallback sampleDataCallback, std::string* reason) {
+    return loadSong(streams, name, sampleDataCallback, reason, nullptr);
+}
+
+Song* loadSong(const StreamCallbacks& streams, const char* name,
+               SampleDataCallback sampleDataCallback, std::string* reason, XmFileFacts* facts) {
     auto* song = static_cast<Song*>(std::calloc(1, sizeof(Song)));
     if (song == nullptr) {
         if (reason != nullptr) {
@@ -65,13 +75,27 @@ Song* loadSong(const StreamCallbacks& streams, const char* name,
         return nullptr;
     }
     song->sampleDataCallback = sampleDataCallback;
-    const bool loaded = readXmSong(song, stream, reason);
+    const bool loaded = readXmSong(song, stream, reason, facts);
     streamClose(stream);
     if (!loaded) {
         releaseSong(song);
         return nullptr;
     }
     return song;
+}
+
+Song* loadSongFile(const char* path, std::string* reason, XmFileFacts* facts) {
+    // The stream layer only says that a file could not be opened; the system
+    // knows why.
+    std::FILE* probe = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    if (probe == nullptr) {
+        if (reason != nullptr) {
+            *reason = path != nullptr ? std::strerror(errno) : "no file named";
+        }
+        return nullptr;
+    }
+    std::fclose(probe);
+    return loadSong(fileStreamCallbacks(), path, nullptr, reason, facts);
 }
 
 bool freeSong(Song* song) {

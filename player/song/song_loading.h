@@ -5,6 +5,7 @@
 
 #include "player/song/song.h"
 #include "player/song/stream.h"
+#include "player/song/xm_loader.h"
 
 namespace xmplayer {
 
@@ -12,6 +13,12 @@ namespace xmplayer {
 // sentence saying why in `reason` when that is not null.
 Song* loadSong(const StreamCallbacks& streams, const char* name,
                SampleDataCallback sampleDataCallback, std::string* reason);
+// The same; `facts` (when not null) receives how the file stores the song.
+Song* loadSong(const StreamCallbacks& streams, const char* name,
+               SampleDataCallback sampleDataCallback, std::string* reason, XmFileFacts* facts);
+// Loads an XM file from disk, with the system's reason when it cannot be
+// opened.
+Song* loadSongFile(const char* path, std::string* reason, XmFileFacts* facts);
 // Releases a loaded song; no playback may use it any more. False for null.
 bool freeSong(Song* song);
 

@@ -1,9 +1,12 @@
 #include "player/song/xm_loader.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
+
+#include "player/song/xm_reading.h"
+#include "player/song/xm_sample_data.h"
 
 namespace xmplayer {
 
@@ -11,84 +14,36 @@ namespace {
 
 constexpr char identification[] = "Extended Module: ";
 constexpr int32_t identificationLength = 17;
+constexpr int32_t versionOffset = 58;
 constexpr int32_t songHeaderOffset = 60;
 // Through the end of the order table: a file shorter than this ends inside
 // its own header.
 constexpr int64_t minimumFileLength = 80 + 256;
-constexpr int32_t patternHeaderLength = 9;
+// From version 0x0104 on the patterns come first and every instrument's
+// sample data follows its own sample headers. The two earlier versions store
+// every instrument's headers first, then the patterns, then the sample data
+// of all samples in instrument and sample order.
+constexpr uint16_t earliestVersion = 0x0102;
+constexpr uint16_t patternsFirstVersion = 0x0104;
+// The two pattern header forms. Files of the earlier versions say in the
+// header's first field which one they use.
+constexpr uint32_t patternHeaderLength = 9;       // the row count in 16 bits
+constexpr uint32_t shortPatternHeaderLength = 8;  // the row count less one in 8 bits
 constexpr int32_t instrumentNameAndType = 23;
-constexpr int32_t sampleNameAndReserved = 23;
 constexpr uint16_t maxEnvelopeValue = 64;
-constexpr uint8_t maxSampleVolume = 64;
 constexpr int32_t defaultTempoWhenMissing = 125;
-constexpr int32_t maxTempo = 255;
+// Later trackers write tempos up to 1000. A tempo plays as written up to what
+// the record holds; the tick setter keeps every tick at least one frame long.
+constexpr int32_t maxTempo = std::numeric_limits<int16_t>::max();
 constexpr int32_t maxSpeed = 255;
 
-// Reads through the stream layer. Every seek is clamped to the stream, and a
-// read that comes back short is retried until the stream has nothing more, so
-// a stream that delivers in pieces reads the same as one that does not; what
-// the stream cannot deliver stays zero.
-struct XmReader {
-    SongStream* stream;
-    int64_t length;
-
-    int64_t position() const { return streamTell(stream); }
-    int64_t remaining() const { return std::max<int64_t>(0, length - position()); }
-
-    void seekTo(int64_t target) {
-        streamSeek(stream, static_cast<int32_t>(std::clamp<int64_t>(target, 0, length)), seekSet);
+std::string hex16(uint16_t value) {
+    constexpr char digits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (const int shift : {12, 8, 4, 0}) {
+        text += digits[(value >> shift) & 0x0F];
     }
-    void skip(int64_t count) { seekTo(position() + count); }
-
-    void bytes(void* destination, int64_t count) {
-        auto* out = static_cast<uint8_t*>(destination);
-        while (count > 0) {
-            const int32_t want = static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
-            const int32_t got = streamRead(out, want, stream);
-            if (got <= 0 || got > want) {
-                return;
-            }
-            out += got;
-            count -= got;
-        }
-    }
-    uint8_t u8() {
-        uint8_t value = 0;
-        bytes(&value, 1);
-        return value;
-    }
-    uint16_t u16() {
-        uint8_t raw[2] = {};
-        bytes(raw, 2);
-        return static_cast<uint16_t>(raw[0] | raw[1] << 8);
-    }
-    uint32_t u32() {
-        uint8_t raw[4] = {};
-        bytes(raw, 4);
-        return uint32_t{raw[0]} | uint32_t{raw[1]} << 8 | uint32_t{raw[2]} << 16 |
-               uint32_t{raw[3]} << 24;
-    }
-};
-
-// The stream's length, found by seeking to its end; the position is kept.
-int64_t measureStream(SongStream* stream) {
-    const int32_t start = streamTell(stream);
-    streamSeek(stream, 0, seekEnd);
-    const int32_t end = streamTell(stream);
-    streamSeek(stream, start, seekSet);
-    return std::max<int32_t>(end, 0);
-}
-
-bool refuse(std::string* reason, const std::string& text) {
-    if (reason != nullptr) {
-        *reason = text;
-    }
-    return false;
-}
-
-template <typename T>
-T* allocateZeroed(size_t count) {
-    return static_cast<T*>(std::calloc(count == 0 ? 1 : count, sizeof(T)));
+    return text;
 }
 
 void decodeCell(XmReader& reader, PatternNote& cell) {
@@ -119,17 +74,49 @@ void decodeCell(XmReader& reader, PatternNote& cell) {
     }
 }
 
-bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, std::string* reason) {
+struct PatternHeader {
+    int32_t rows;  // as stored; 0 only in the 9-byte form
+    uint16_t packedSize;
+    int64_t dataEnd;  // where the header's lengths say the cells end
+};
+
+// The earlier versions' header gives its own length, which tells the two
+// forms apart; the current version's is taken to be 9 bytes whatever it says.
+bool readPatternHeader(XmReader& reader, bool earlyLayout, int32_t p, PatternHeader& header,
+                       std::string* reason) {
+    const std::string endsInside =
+        "the file ends inside the header of pattern " + std::to_string(p);
+    const int64_t start = reader.position();
+    if (reader.remaining() < (earlyLayout ? shortPatternHeaderLength : patternHeaderLength)) {
+        return refuse(reason, endsInside);
+    }
+    const uint32_t storedLength = reader.u32();
+    const uint32_t length = earlyLayout ? storedLength : patternHeaderLength;
+    if (length != patternHeaderLength && length != shortPatternHeaderLength) {
+        return refuse(reason, "the header of pattern " + std::to_string(p) + " is " +
+                                  std::to_string(length) + " bytes long (8 or 9 in a file of " +
+                                  "version 0x0102 or 0x0103)");
+    }
+    if (reader.remaining() < length - 4) {
+        return refuse(reason, endsInside);
+    }
+    reader.u8();  // packing type
+    header.rows = length == patternHeaderLength ? reader.u16() : reader.u8() + 1;
+    header.packedSize = reader.u16();
+    header.dataEnd = start + length + header.packedSize;
+    return true;
+}
+
+bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, bool earlyLayout,
+                  std::string* reason) {
     const int32_t channels = song->channelCount;
     for (int32_t p = 0; p < filePatterns; ++p) {
-        if (reader.remaining() < patternHeaderLength) {
-            return refuse(reason,
-                          "the file ends inside the header of pattern " + std::to_string(p));
+        PatternHeader header{};
+        if (!readPatternHeader(reader, earlyLayout, p, header, reason)) {
+            return false;
         }
-        reader.u32();  // header length, taken to be 9
-        reader.u8();   // packing type
-        const int32_t storedRows = reader.u16();
-        const uint16_t packedSize = reader.u16();
+        const int32_t storedRows = header.rows;
+        const uint16_t packedSize = header.packedSize;
         if (storedRows > maxPatternRows) {
             return refuse(reason, "pattern " + std::to_string(p) + " has " +
                                       std::to_string(storedRows) + " rows (at most " +
@@ -138,7 +125,8 @@ bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, std::strin
         const int64_t storedCells = int64_t{storedRows} * channels;
         // Every cell takes at least one byte, so cells the file cannot hold
         // mean a cut-off file.
-        if (packedSize != 0 && storedCells > reader.remaining()) {
+        if (packedSize != 0 &&
+            (storedCells > reader.remaining() || (earlyLayout && header.dataEnd > reader.length))) {
             return refuse(reason, "the file ends inside the data of pattern " + std::to_string(p));
         }
         // No row to play would leave the sequencer outside the pattern.
@@ -149,10 +137,19 @@ bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, std::strin
             return refuse(reason, "out of memory for pattern " + std::to_string(p));
         }
         pattern.rowCount = rows;
+        const int64_t dataStart = reader.position();
         if (packedSize != 0) {
             for (int64_t cell = 0; cell < storedCells; ++cell) {
                 decodeCell(reader, pattern.notes[cell]);
             }
+        }
+        // In the earlier layouts the sample data is found only by adding up
+        // the lengths, so cells that disagree with them leave nothing to trust.
+        if (earlyLayout && reader.position() != header.dataEnd) {
+            return refuse(reason, "pattern " + std::to_string(p) + " holds " +
+                                      std::to_string(reader.position() - dataStart) +
+                                      " bytes of cells where its header says " +
+                                      std::to_string(packedSize));
         }
     }
     for (int32_t p = filePatterns; p < song->patternCount; ++p) {
@@ -226,110 +223,10 @@ void readInstrumentHeader(XmReader& reader, Instrument& instrument) {
                   instrument.panningLoopEnd);
 }
 
-void readSampleHeader(XmReader& reader, Sample& sample) {
-    sample.length = reader.u32();
-    sample.loopStart = reader.u32();
-    sample.loopLength = reader.u32();
-    sample.volume = std::min(reader.u8(), maxSampleVolume);
-    sample.finetune = static_cast<int8_t>(reader.u8());
-    const uint8_t type = reader.u8();
-    sample.panning = reader.u8();
-    sample.relativeNote = static_cast<int8_t>(reader.u8());
-    reader.skip(sampleNameAndReserved);
-
-    sample.loopType = NoLoop;
-    sample.bits = 8;
-    if (type & 0x01)
-        sample.loopType = ForwardLoop;
-    if (type & 0x02)
-        sample.loopType = PingPongLoop;
-    if (type & 0x10)
-        sample.bits = 16;
-    if (sample.loopType == NoLoop) {
-        sample.loopStart = 0;
-        sample.loopLength = sample.length;
-    }
-    if (sample.bits == 16) {
-        sample.length >>= 1;
-        sample.loopStart >>= 1;
-        sample.loopLength >>= 1;
-    }
-    if (sample.loopLength == 0) {
-        sample.loopStart = 0;
-        sample.loopLength = sample.length;
-        sample.loopType = NoLoop;
-    }
-}
-
-// Keeps the loop, and with it the guard value after it, inside the sample: a
-// loop reaching past the end ends at the end, a loop starting at or past the
-// end is no loop.
-void clampLoop(Sample& sample) {
-    if (sample.loopType == NoLoop || sample.loopStart >= sample.length) {
-        sample.loopType = NoLoop;
-        sample.loopStart = 0;
-        sample.loopLength = sample.length;
-    } else if (uint64_t{sample.loopStart} + sample.loopLength > sample.length) {
-        sample.loopLength = sample.length - sample.loopStart;
-    }
-}
-
-bool readSampleData(Song* song, XmReader& reader, Sample& sample, int32_t instrumentIndex,
-                    int32_t sampleIndex, std::string* reason) {
-    const uint32_t bytesPerValue = sample.bits / 8;
-    // Sample data cut short by the end of the file keeps what the file holds.
-    const int64_t available = reader.remaining() / bytesPerValue;
-    if (sample.length > available) {
-        sample.length = static_cast<uint32_t>(available);
-    }
-    clampLoop(sample);
-    if (sample.length == 0) {
-        sample.bits = 16;  // like every loaded sample, though it has no data
-        return true;
-    }
-    const int32_t byteCount = static_cast<int32_t>(sample.length * bytesPerValue);
-    sample.data = allocateSampleData(sample.length);
-    if (sample.data == nullptr) {
-        return refuse(reason, "out of memory for sample " + std::to_string(sampleIndex) +
-                                  " of instrument " + std::to_string(instrumentIndex + 1));
-    }
-    // The file's bytes are read into the start of the data block and widened
-    // in place: value i only overwrites bytes at or after byte i.
-    auto* raw = reinterpret_cast<uint8_t*>(sample.data);
-    if (song->sampleDataCallback != nullptr) {
-        song->sampleDataCallback(raw, byteCount, sample.bits, instrumentIndex, sampleIndex);
-        reader.skip(byteCount);
-    } else {
-        reader.bytes(raw, byteCount);
-    }
-    if (sample.bits == 8) {
-        for (int64_t i = int64_t{sample.length} - 1; i >= 0; --i) {
-            sample.data[i] = static_cast<int16_t>(raw[i] << 8);
-        }
-        sample.bits = 16;
-    } else {
-        for (uint32_t i = 0; i < sample.length; ++i) {
-            sample.data[i] = static_cast<int16_t>(raw[2 * i] | raw[2 * i + 1] << 8);
-        }
-    }
-    if (song->sampleDataCallback == nullptr) {
-        uint16_t sum = 0;
-        for (uint32_t i = 0; i < sample.length; ++i) {
-            sum = static_cast<uint16_t>(sum + static_cast<uint16_t>(sample.data[i]));
-            sample.data[i] = static_cast<int16_t>(sum);
-        }
-    }
-    const uint32_t loopEnd = sample.loopStart + sample.loopLength;
-    if (sample.loopType == PingPongLoop) {
-        sample.data[loopEnd] = sample.data[loopEnd - 1];
-    } else if (sample.loopType == ForwardLoop) {
-        sample.data[loopEnd] = sample.data[sample.loopStart];
-    }
-    return true;
-}
-
-bool readInstrument(Song* song, XmReader& reader, int32_t index, std::string* reason) {
-    Instrument& instrument = song->instruments[index];
+// The instrument's header and its sample headers, which end where its sample
+// data would start.
+bool readInstrumentAndSampleHeaders(XmReader& reader, Instrument& instrument, int32_t index,
+                                    XmFileFacts& facts, std::string* reason) {
     const int64_t start = reader.position();
     const uint32_t headerSize = reader.u32();
     reader.skip(instrumentNameAndType);
@@ -339,9 +236,15 @@ bool readInstrument(Song* song, XmReader& reader, int32_t index, std::string* re
                                   std::to_string(sampleCount) + " samples (at most " +
                                   std::to_string(maxInstrumentSamples) + ")");
     }
-    instrument.sampleCount = sampleCount;
+    facts.mostSamples = std::max<int32_t>(facts.mostSamples, sampleCount);
     if (sampleCount > 0) {
         readInstrumentHeader(reader, instrument);
+        instrument.samples = allocateZeroed<Sample*>(sampleCount);
+        if (instrument.samples == nullptr) {
+            return refuse(
+                reason, "out of memory for the samples of instrument " + std::to_string(index + 1));
+        }
+        instrument.sampleCount = sampleCount;
     }
     reader.seekTo(start + headerSize);
     for (int32_t j = 0; j < sampleCount; ++j) {
@@ -351,27 +254,63 @@ bool readInstrument(Song* song, XmReader& reader, int32_t index, std::string* re
                 reason, "out of memory for the samples of instrument " + std::to_string(index + 1));
         }
         instrument.samples[j] = sample;
-        readSampleHeader(reader, *sample);
+        if (!readSampleHeader(reader, *sample, index, j, reason)) {
+            return false;
+        }
+        if (sample->bits == compressedSampleBits) {
+            ++facts.compressedSamples;
+        }
     }
-    for (int32_t j = sampleCount; j < maxInstrumentSamples; ++j) {
-        instrument.samples[j] = &emptySample;
-    }
-    for (int32_t j = 0; j < sampleCount; ++j) {
-        if (!readSampleData(song, reader, *instrument.samples[j], index, j, reason)) {
+    return true;
+}
+
+bool readInstrumentSamples(Song* song, XmReader& reader, int32_t index, std::string* reason) {
+    const Instrument& instrument = song->instruments[index];
+    for (int32_t j = 0; j < instrument.sampleCount; ++j) {
+        if (!readSampleData(reader, *instrument.samples[j], song->sampleDataCallback, index, j,
+                            reason)) {
             return false;
         }
     }
     return true;
 }
 
-}  // namespace
-
-bool readXmSong(Song* song, SongStream* stream) {
-    return readXmSong(song, stream, nullptr);
+// Patterns, then each instrument with its sample headers and sample data.
+bool readCurrentLayout(Song* song, XmReader& reader, int32_t filePatterns, XmFileFacts& facts,
+                       std::string* reason) {
+    if (!readPatterns(song, reader, filePatterns, false, reason)) {
+        return false;
+    }
+    for (int32_t i = 0; i < song->instrumentCount; ++i) {
+        if (!readInstrumentAndSampleHeaders(reader, song->instruments[i], i, facts, reason) ||
+            !readInstrumentSamples(song, reader, i, reason)) {
+            return false;
+        }
+    }
+    return true;
 }
 
-bool readXmSong(Song* song, SongStream* stream, std::string* reason) {
-    XmReader reader{stream, measureStream(stream)};
+// Every instrument's headers, then the patterns, then all sample data.
+bool readEarlyLayout(Song* song, XmReader& reader, int32_t filePatterns, XmFileFacts& facts,
+                     std::string* reason) {
+    for (int32_t i = 0; i < song->instrumentCount; ++i) {
+        if (!readInstrumentAndSampleHeaders(reader, song->instruments[i], i, facts, reason)) {
+            return false;
+        }
+    }
+    if (!readPatterns(song, reader, filePatterns, true, reason)) {
+        return false;
+    }
+    for (int32_t i = 0; i < song->instrumentCount; ++i) {
+        if (!readInstrumentSamples(song, reader, i, reason)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readSong(Song* song, SongStream* stream, std::string* reason, XmFileFacts& facts) {
+    XmReader reader = openXmReader(stream);
 
     reader.seekTo(0);
     char text[identificationLength] = {};
@@ -383,6 +322,13 @@ bool readXmSong(Song* song, SongStream* stream, std::string* reason) {
     if (reader.length < minimumFileLength) {
         return refuse(reason, "the file ends inside its header");
     }
+    reader.seekTo(versionOffset);
+    facts.version = reader.u16();
+    if (facts.version < earliestVersion) {
+        return refuse(reason, "the file is of XM version " + hex16(facts.version) +
+                                  ", older than the versions the player reads (0x0102 on)");
+    }
+    const bool earlyLayout = facts.version < patternsFirstVersion;
 
     reader.seekTo(songHeaderOffset);
     const uint32_t headerSize = reader.u32();
@@ -406,6 +352,13 @@ bool readXmSong(Song* song, SongStream* stream, std::string* reason) {
     if (filePatterns > maxSongPatterns) {
         return refuse(reason, "the song has " + std::to_string(filePatterns) +
                                   " patterns (at most " + std::to_string(maxSongPatterns) + ")");
+    }
+    // The earlier layouts put the patterns after every instrument's headers,
+    // so instruments beyond those a cell can name would have to be walked.
+    if (earlyLayout && instrumentCount > maxSongInstruments) {
+        return refuse(reason, "the file of version " + hex16(facts.version) + " has " +
+                                  std::to_string(instrumentCount) + " instruments (at most " +
+                                  std::to_string(maxSongInstruments) + " in this version)");
     }
     song->channelCount = static_cast<int16_t>(channelCount);
     // The file holds 256 order entries; an empty order list would leave the
@@ -432,10 +385,6 @@ bool readXmSong(Song* song, SongStream* stream, std::string* reason) {
         song->patternCount = 0;
         return refuse(reason, "out of memory for the pattern table");
     }
-    if (!readPatterns(song, reader, filePatterns, reason)) {
-        return false;
-    }
-
     // Cells name instruments 1..128 only; instruments beyond are never played.
     const int32_t instruments = std::clamp<int32_t>(instrumentCount, 0, maxSongInstruments);
     song->instruments = allocateZeroed<Instrument>(size_t(instruments));
@@ -443,12 +392,34 @@ bool readXmSong(Song* song, SongStream* stream, std::string* reason) {
         return refuse(reason, "out of memory for the instrument table");
     }
     song->instrumentCount = static_cast<int16_t>(instruments);
-    for (int32_t i = 0; i < instruments; ++i) {
-        if (!readInstrument(song, reader, i, reason)) {
-            return false;
-        }
+
+    if (!(earlyLayout ? readEarlyLayout(song, reader, filePatterns, facts, reason)
+                      : readCurrentLayout(song, reader, filePatterns, facts, reason))) {
+        return false;
     }
+    // Later trackers append chunks of their own (texts, plug-in data); they
+    // are no song data and stay unread.
+    facts.bytesAfterLastSample = reader.remaining();
     return true;
+}
+
+}  // namespace
+
+bool readXmSong(Song* song, SongStream* stream) {
+    return readXmSong(song, stream, nullptr);
+}
+
+bool readXmSong(Song* song, SongStream* stream, std::string* reason) {
+    return readXmSong(song, stream, reason, nullptr);
+}
+
+bool readXmSong(Song* song, SongStream* stream, std::string* reason, XmFileFacts* facts) {
+    XmFileFacts found{};
+    const bool loaded = readSong(song, stream, reason, found);
+    if (facts != nullptr) {
+        *facts = found;
+    }
+    return loaded;
 }
 
 }  // namespace xmplayer

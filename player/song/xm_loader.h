@@ -1,6 +1,7 @@
 // Reads an XM file from a stream into a zeroed Song.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "player/song/song.h"
@@ -20,11 +21,22 @@ constexpr int maxSongLength = 256;
 // of a pattern stored with no rows.
 constexpr int emptyPatternRows = 64;
 
+// What a file carries besides the song, as far as the loader read it: for
+// tools that describe files.
+struct XmFileFacts {
+    uint16_t version;              // the format version in the file's header
+    int32_t compressedSamples;     // samples stored as 4-bit deltas
+    int32_t mostSamples;           // the most samples that one instrument holds
+    int64_t bytesAfterLastSample;  // left unread at the end of the file
+};
+
 // Fills `song` from `stream`. On false the song may be half built and is
 // released by the caller with freeSong.
 bool readXmSong(Song* song, SongStream* stream);
 // The same; on false `reason` (when not null) receives a sentence saying why
 // the file was refused.
 bool readXmSong(Song* song, SongStream* stream, std::string* reason);
+// The same; `facts` (when not null) receives what the file carries.
+bool readXmSong(Song* song, SongStream* stream, std::string* reason, XmFileFacts* facts);
 
 }  // namespace xmplayer

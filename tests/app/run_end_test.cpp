@@ -12,7 +12,7 @@ TEST(ExitStatus, EscapeAndSilentEndsGiveZero) {
 
 TEST(ExitStatus, ReportedFailuresGiveMinusOneSeenAs255) {
     for (const RunEnd end : {RunEnd::DeviceFailed, RunEnd::SongFailed, RunEnd::WindowFailed,
-                             RunEnd::WindowSystemFailed}) {
+                             RunEnd::WindowSystemFailed, RunEnd::QuestionFailed}) {
         const int status = exitStatusFor(end);
         EXPECT_EQ(status, -1);
         // The low byte is what a parent process sees.

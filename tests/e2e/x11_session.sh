@@ -1,7 +1,8 @@
 # Helpers for end-to-end tests that drive the real demo on a private X
 # server, as a person would: answer its question box, look at its window,
 # press keys. Source this file from a bash test script; it needs Xvfb,
-# xdotool, x11-utils (xwininfo, xev) and ImageMagick (import, convert).
+# xdotool, x11-utils (xwininfo, xev) and ImageMagick (import, convert), and
+# openbox for e2e_start_window_manager.
 #
 # Every helper either succeeds or ends the script through e2e_fail with a
 # message saying what was expected. The X server and every process started
@@ -59,13 +60,14 @@ e2e_require_tools() {
 # Seconds since the epoch with milliseconds, for deadlines and durations.
 e2e_now_ms() { date +%s%3N; }
 
-# e2e_start_xvfb WIDTHxHEIGHTxDEPTH
+# e2e_start_xvfb WIDTHxHEIGHTxDEPTH [XVFB OPTIONS...]
 # Starts a private X server on a display number that the server itself picks
 # among the free ones (so parallel tests never collide), and exports DISPLAY.
 e2e_start_xvfb() {
     local screen=$1 fifo="$E2E_TEMP/displayfd" number=""
+    shift
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset \
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp -noreset "$@" \
         3>"$fifo" >"$E2E_TEMP/xvfb.log" 2>&1 &
     E2E_XVFB_PID=$!
     e2e_track_pid "$E2E_XVFB_PID"
@@ -77,9 +79,40 @@ e2e_start_xvfb() {
     e2e_log "Xvfb $screen on display $DISPLAY"
 }
 
-# e2e_find_window NAME: id of a viewable top-level window named exactly NAME,
-# or nothing. Reads the tree rather than asking xdotool, whose name search
-# misses windows that carry their name only as UTF-8.
+# e2e_start_window_manager: starts a window manager on the display and
+# waits until it manages the screen. Openbox is set to give new windows no
+# focus of their own accord, as window managers that guard against focus
+# stealing do: a program that needs the keyboard must ask for it.
+e2e_start_window_manager() {
+    local config="$E2E_TEMP/openbox.xml" deadline
+    command -v openbox >/dev/null || e2e_skip "openbox is not installed (scripts/install-deps.sh installs it)"
+    cat >"$config" <<'CONFIG'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <focus><focusNew>no</focusNew><followMouse>no</followMouse></focus>
+</openbox_config>
+CONFIG
+    # Its session files go to the test's own folder, not the user's home.
+    XDG_CACHE_HOME="$E2E_TEMP" XDG_CONFIG_HOME="$E2E_TEMP" \
+        openbox --config-file "$config" >"$E2E_TEMP/openbox.log" 2>&1 &
+    e2e_track_pid $!
+    # The manager announces itself before it handles requests: ready is when
+    # it has carried out one, here the change to a single desktop.
+    deadline=$(($(e2e_now_ms) + 30000 * E2E_TIMEOUT_SCALE))
+    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
+        xdotool set_num_desktops 1 2>/dev/null &&
+        [[ "$(xdotool get_num_desktops 2>/dev/null)" == 1 ]]; do
+        (($(e2e_now_ms) < deadline)) ||
+            e2e_fail "the window manager did not start: $(tail -n 5 "$E2E_TEMP/openbox.log")"
+        sleep 0.1
+    done
+    e2e_log "openbox manages display $DISPLAY"
+}
+
+# e2e_find_window NAME: id of a viewable window named exactly NAME, or
+# nothing. Reads the whole tree, where a window manager's frame holds the
+# program's window, rather than asking xdotool, whose name search misses
+# windows that carry their name only as UTF-8.
 e2e_find_window() {
     local name=$1 id
     while read -r id; do
@@ -87,7 +120,7 @@ e2e_find_window() {
             echo "$id"
             return 0
         fi
-    done < <(xwininfo -root -children 2>/dev/null |
+    done < <(xwininfo -root -tree 2>/dev/null |
         awk -v want="\"$name\"" 'index($0, want) { print $1 }')
 }
 
@@ -106,7 +139,8 @@ e2e_wait_window() {
         fi
         sleep 0.1
     done
-    e2e_fail "no window named \"$name\" within ${seconds}s"
+    e2e_fail "no window named \"$name\" within ${seconds}s; named windows:" \
+        "$(xwininfo -root -tree 2>/dev/null | grep -E '^ +0x[0-9a-f]+ "' || true)"
 }
 
 # e2e_window_geometry ID: prints "x y width height" of the window on screen.
@@ -154,13 +188,18 @@ e2e_wait_screenshot() {
 }
 
 # e2e_box_buttons ID: prints "x y" (window-relative centre) of each button of
-# a message box, left to right. Buttons are the runs of pixels that differ
-# from the box's background in the middle row of the lowest band that is
-# not plain background, so no colours or fonts are assumed.
+# a message box, left to right, as the screen shows them: the box is read
+# from a picture of the whole screen, so a box that another window covers
+# has no buttons. Buttons are the runs of pixels that differ from the box's
+# background in the middle row of the lowest band that is not plain
+# background, so no colours or fonts are assumed.
 e2e_box_buttons() {
-    local shot="$E2E_TEMP/box.png"
-    import -window "$1" "$shot" 2>/dev/null || e2e_fail "could not capture message box $1"
-    convert "$shot" -alpha off -depth 8 txt:- | awk '
+    local shot="$E2E_TEMP/screen.png" geometry
+    read -r -a geometry < <(e2e_window_geometry "$1")
+    import -window root "$shot" 2>/dev/null || e2e_fail "could not capture the screen"
+    convert "$shot" -alpha off \
+        -crop "${geometry[2]}x${geometry[3]}+${geometry[0]}+${geometry[1]}" +repage \
+        -depth 8 txt:- | awk '
         NR == 1 { next }
         {
             split($1, p, /[,:]/); x = p[1] + 0; y = p[2] + 0

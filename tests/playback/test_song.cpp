@@ -30,9 +30,6 @@ Song* makeBlankSong(const TestSongShape& shape, int16_t instruments) {
     }
     song->instruments =
         static_cast<xmplayer::Instrument*>(std::calloc(instruments, sizeof(xmplayer::Instrument)));
-    for (int16_t i = 0; i < instruments; ++i) {
-        song->instruments[i].samples.fill(&xmplayer::emptySample);
-    }
     return song;
 }
 
@@ -60,6 +57,9 @@ Sample* setInstrumentSample(Song& song, int32_t index, const std::vector<int16_t
     sample->panning = 128;
     sample->bits = 16;
     xmplayer::Instrument& instrument = song.instruments[index];
+    // The song's release frees the slot array with the samples.
+    std::free(instrument.samples);
+    instrument.samples = static_cast<Sample**>(std::calloc(1, sizeof(Sample*)));
     instrument.sampleCount = 1;
     instrument.samples[0] = sample;
     return sample;

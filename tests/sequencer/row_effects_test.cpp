@@ -208,19 +208,36 @@ TEST_F(RowEffects, TicksAfterAPatternLoopRunTheRowThatWasProcessed) {
     EXPECT_EQ(channel(0).volume, 35);  // row 2's volume slide, not row 0's portamento
 }
 
+// A note whose offset lies at or beyond the loop end starts on the empty
+// sample: the playing note moves to the twin and ramps out, and the row is
+// silent, though the note before it was another instrument's.
 TEST_F(RowEffects, SampleOffsetAgainstTheLoopEnd) {
+    build({.channels = 4, .patterns = 2, .rows = 64, .instruments = 2});
     sample->length = 4097;
     sample->loopLength = 4096;  // loop end 4096
-    at(0, 0) = cell(noteC4, 1, 0, Effect::SampleOffset, 0x10);
+    Sample* other = addSample(song, 1, {.length = 100, .loopType = ForwardLoop, .loopLength = 100});
+    at(0, 0) = cell(noteC4, 2);
+    at(1, 0) = cell(noteC4, 1, 0, Effect::SampleOffset, 0x10);
     play.start(song);
+    ticks(6);
+    std::vector<float> mixed(2 * 1024, 0.0f);
+    mixVoices(play.mixer(), mixed.data(), 1024);  // the first note rises to its gains
     ticks(1);
     EXPECT_EQ(channel(0).sampleOffsetParam, 0x10);
-    EXPECT_EQ(voice(0).sample, nullptr);  // no note started
-    EXPECT_NE(channel(0).flags & RewindVoice, 0);
+    EXPECT_EQ(channel(0).flags & RewindVoice, 0);
+    EXPECT_EQ(channel(0).voice, voiceSlot(32));
+    EXPECT_EQ(voice(0).sample, &emptySample);
+    EXPECT_EQ(voiceSlot(0)->sample, other);
+    EXPECT_EQ(voiceSlot(0)->volume, 0);
+    std::fill(mixed.begin(), mixed.end(), 0.0f);
+    mixVoices(play.mixer(), mixed.data(), 1024);
+    EXPECT_NE(mixed[0], 0.0f) << "the old note ramps out";
+    EXPECT_EQ(*std::max_element(mixed.begin() + 2 * 512, mixed.end()), 0.0f);
+    EXPECT_EQ(*std::min_element(mixed.begin() + 2 * 512, mixed.end()), 0.0f);
 
     sample->loopLength = 4097;  // loop end 4097
     play.start(song);
-    ticks(1);
+    ticks(7);
     EXPECT_EQ(voice(0).sample, sample);
     EXPECT_EQ(voice(0).positionInt, 4096);
 }

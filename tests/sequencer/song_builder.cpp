@@ -35,9 +35,6 @@ Song* buildSong(const SongShape& shape) {
     }
     song->instrumentCount = shape.instruments;
     song->instruments = zeroed<Instrument>(static_cast<size_t>(shape.instruments));
-    for (int32_t i = 0; i < shape.instruments; ++i) {
-        song->instruments[i].samples.fill(&emptySample);
-    }
     song->flags = shape.linear ? linearFrequencyTable : 0;
     song->defaultSpeed = shape.speed;
     song->defaultTempo = shape.tempo;
@@ -93,8 +90,15 @@ Sample* addSample(Song* song, int32_t index, const SampleShape& shape) {
             sample->data[sample->loopStart + sample->loopLength] = shape.value;
         }
     }
-    const int32_t slot = instrument.sampleCount++;
+    const int32_t slot = instrument.sampleCount;
+    auto* slots = static_cast<Sample**>(
+        std::realloc(instrument.samples, sizeof(Sample*) * static_cast<size_t>(slot + 1)));
+    if (slots == nullptr) {
+        throw std::bad_alloc();
+    }
+    instrument.samples = slots;
     instrument.samples[slot] = sample;
+    instrument.sampleCount = slot + 1;
     if (slot == 0) {
         instrument.noteSamples.fill(0);
     }

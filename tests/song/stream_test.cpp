@@ -140,6 +140,7 @@ TEST(SongControl, FreeSongReleasesAHalfBuiltSong) {
     song->instruments = static_cast<Instrument*>(std::calloc(2, sizeof(Instrument)));
     Instrument& first = song->instruments[0];
     first.sampleCount = 3;
+    first.samples = static_cast<Sample**>(std::calloc(3, sizeof(Sample*)));
     first.samples[0] = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
     first.samples[0]->data = allocateSampleData(100);
     first.samples[0]->length = 100;

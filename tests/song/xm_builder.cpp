@@ -73,7 +73,7 @@ void putInstrument(std::vector<uint8_t>& out, const XmInstrumentSpec& instrument
         put8(out, sample.type);
         put8(out, sample.panning);
         put8(out, static_cast<uint8_t>(sample.relativeNote));
-        put8(out, 0);
+        put8(out, sample.reserved);
         putText(out, "sample", 22);
     }
     for (const XmSampleSpec& sample : instrument.samples) {
@@ -89,7 +89,7 @@ std::vector<uint8_t> buildXm(const XmSongSpec& spec) {
     putText(out, "test song", 20);
     put8(out, 0x1A);
     putText(out, "test builder", 20);
-    put16(out, 0x0104);
+    put16(out, spec.version);
     put32(out, spec.headerSize);
     put16(out, spec.songLength);
     put16(out, spec.restartPosition);

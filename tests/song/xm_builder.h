@@ -19,6 +19,7 @@ struct XmSampleSpec {
     uint8_t type = 0;  // bit 0 forward, bit 1 ping-pong, bit 4 16-bit
     uint8_t panning = 128;
     int8_t relativeNote = 0;
+    uint8_t reserved = 0;       // 0xAD: compressed data
     std::vector<uint8_t> data;  // as stored: delta coded, little-endian
 };
 
@@ -53,6 +54,7 @@ struct XmPatternSpec {
 
 struct XmSongSpec {
     std::string identification = "Extended Module: ";
+    uint16_t version = 0x0104;  // the layout stays that of 0x0104
     uint32_t headerSize = 276;
     uint16_t songLength = 1;
     uint16_t restartPosition = 0;

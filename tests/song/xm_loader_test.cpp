@@ -7,6 +7,7 @@
 #include "player/song/song_loading.h"
 #include "player/song/xm_loader.h"
 #include "tests/song/xm_builder.h"
+#include "generators/xm_writer.h"
 
 using namespace xmplayer;
 
@@ -95,13 +96,15 @@ TEST(XmHeader, ValuesOutsideThePlayableRangeAreClampedOrRefused) {
     spec = smallSong();
     spec.songLength = 0;
     spec.orders[0] = 3;
-    spec.tempo = 400;
+    spec.tempo = 1000;
     result = load(buildXm(spec));
     ASSERT_NE(result.song, nullptr) << result.reason;
     EXPECT_EQ(result.song->songLength, 1) << "the first order entry is always played";
     EXPECT_EQ(result.song->patternCount, 4);
     EXPECT_EQ(result.song->patterns[3].rowCount, 64);
-    EXPECT_EQ(result.song->defaultTempo, 255);
+    EXPECT_EQ(result.song->defaultTempo, 1000);
+    spec.tempo = 65535;
+    EXPECT_EQ(load(buildXm(spec)).song->defaultTempo, 32767);
 
     spec = smallSong();
     spec.channels = 32;
@@ -307,10 +310,6 @@ TEST(XmSamples, LoopTypesAndTheirGuardValues) {
     EXPECT_EQ(w.loopStart, 1u);
     EXPECT_EQ(w.loopLength, 3u);
     EXPECT_EQ(w.data[4], 40);
-
-    for (int j = 4; j < maxInstrumentSamples; ++j) {
-        EXPECT_EQ(instrument.samples[j], &emptySample);
-    }
 }
 
 TEST(XmSamples, LoopsReachingBeyondTheSampleAreClampedToIt) {
@@ -445,6 +444,56 @@ TEST(XmSamples, CallbackSuppliesFinalValuesAndTheStreamIsSkipped) {
     EXPECT_EQ(b.data[2], 0x2010) << "the forward loop guard";
 }
 
+// Table: 0, 1, -1, 16, -128, the rest 0. Nibbles 3 1 4 2 3 sum to 16, 17,
+// -111, -112, -96; the fifth value's byte has a high nibble that is not used.
+XmSampleSpec compressedSample() {
+    XmSampleSpec sample;
+    sample.reserved = 0xAD;
+    sample.type = 0x01;
+    sample.lengthBytes = 5;
+    sample.loopStartBytes = 1;
+    sample.loopLengthBytes = 4;
+    sample.data = {0, 1, 0xFF, 16, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x13, 0x24, 0xF3};
+    return sample;
+}
+
+TEST(XmSamples, CompressedSamplesAreRunningSumsOfTheirTableLowNibbleFirst) {
+    XmSampleSpec after;
+    after.lengthBytes = 1;
+    after.data = {5};
+    std::vector<uint8_t> bytes = buildXm(songWithSamples({compressedSample(), after}));
+    LoadResult result = load(bytes);
+    ASSERT_NE(result.song, nullptr) << result.reason;
+    const Sample& a = firstSample(*result.song);
+    EXPECT_EQ(a.bits, 16);
+    EXPECT_EQ(std::vector<int16_t>(a.data, a.data + 5),
+              (std::vector<int16_t>{16 << 8, 17 << 8, -111 * 256, -112 * 256, -96 * 256}));
+    EXPECT_EQ(a.data[5], a.data[1]) << "the forward loop's guard";
+    EXPECT_EQ(result.song->instruments[0].samples[1]->data[0], 5 << 8)
+        << "the next sample's data follows the packed bytes";
+
+    bytes.resize(bytes.size() - 3);  // keeps the table and one packed byte
+    result = load(bytes);
+    ASSERT_NE(result.song, nullptr) << result.reason;
+    EXPECT_EQ(firstSample(*result.song).length, 2u);
+    EXPECT_EQ(firstSample(*result.song).data[1], 17 << 8);
+
+    callbackCalls = 0;
+    callbackArguments.clear();
+    result = load(buildXm(songWithSamples({compressedSample(), after})), fillSampleData);
+    ASSERT_NE(result.song, nullptr) << result.reason;
+    EXPECT_EQ(callbackArguments, (std::vector<std::vector<int32_t>>{{5, 8, 0, 0}, {1, 8, 0, 1}}))
+        << "the callback supplies the decoded 8-bit values";
+
+    XmSampleSpec sixteen = compressedSample();
+    sixteen.type = 0x10;
+    result = load(buildXm(songWithSamples({sixteen})));
+    EXPECT_EQ(result.song, nullptr);
+    EXPECT_EQ(result.reason,
+              "sample 0 of instrument 1 is stored compressed with 16-bit values, which the player "
+              "cannot decode");
+}
+
 TEST(XmInstruments, SampleCountsAndEmptySlots) {
     XmSongSpec spec = smallSong();
     XmInstrumentSpec empty;
@@ -463,32 +512,96 @@ TEST(XmInstruments, SampleCountsAndEmptySlots) {
     const Song& song = *result.song;
     ASSERT_EQ(song.instrumentCount, 2);
     EXPECT_EQ(song.instruments[0].sampleCount, 0);
-    for (const Sample* slot : song.instruments[0].samples) {
-        EXPECT_EQ(slot, &emptySample);
-    }
+    EXPECT_EQ(song.instruments[0].samples, nullptr);
     EXPECT_EQ(song.instruments[1].sampleCount, 1);
     EXPECT_EQ(song.instruments[1].samples[0]->data[1], 0x0200);
     EXPECT_EQ(song.instruments[1].noteSamples[95], 20);
-    EXPECT_EQ(song.instruments[1].samples[1], &emptySample);
 }
 
-TEST(XmInstruments, SeventeenSamplesRefuseTheWholeSong) {
+TEST(XmInstruments, MoreSamplesThanTheMapCanNameRefuseTheWholeSong) {
     XmSampleSpec sample;
     sample.lengthBytes = 16;
     sample.data.assign(16, 1);
     XmSongSpec spec = songWithSamples({sample, sample});
     XmInstrumentSpec tooMany;
-    tooMany.declaredSamples = 17;
+    tooMany.declaredSamples = 257;
     spec.instruments.push_back(tooMany);
     // The first instrument's samples are built before the refusal; the
     // sanitizer build shows that they are released with the song.
     LoadResult result = load(buildXm(spec));
     EXPECT_EQ(result.song, nullptr);
-    EXPECT_EQ(result.reason, "instrument 2 has 17 samples (at most 16)");
+    EXPECT_EQ(result.reason, "instrument 2 has 257 samples (at most 256)");
 
-    spec.instruments[1].declaredSamples = 16;
-    spec.instruments[1].samples.assign(16, XmSampleSpec{});
-    EXPECT_NE(load(buildXm(spec)).song, nullptr);
+    spec.instruments[1].declaredSamples = 256;
+    spec.instruments[1].samples.assign(256, sample);
+    result = load(buildXm(spec));
+    ASSERT_NE(result.song, nullptr) << result.reason;
+    ASSERT_EQ(result.song->instruments[1].sampleCount, 256);
+    EXPECT_EQ(result.song->instruments[1].samples[255]->data[15], 16 << 8);
+}
+
+// A small song of the earlier layouts as the project's writer stores it:
+// with no instrument, its one pattern's header starts at 336.
+std::vector<uint8_t> earlySong(uint16_t version) {
+    xm::Module module;
+    module.version = version;
+    module.channels = 2;
+    module.orders = {0};
+    module.patterns = {xm::makePattern(4, 2)};
+    xm::cellAt(module.patterns[0], 2, 1, 1) = {49, 0, 0x30, 0x0C, 0x20};
+    module.trailingData = {'t', 'e', 'x', 't'};  // so that the file goes on after the pattern
+    return xm::writeModule(module);
+}
+
+TEST(XmVersions, EarlierVersionsLoadWhereTheirLengthsAddUp) {
+    constexpr size_t patternHeader = 336;
+    for (const uint16_t version : {xm::kVersion0102, xm::kVersion0103}) {
+        SCOPED_TRACE(version);
+        std::vector<uint8_t> bytes = earlySong(version);
+        LoadResult result = load(bytes);
+        ASSERT_NE(result.song, nullptr) << result.reason;
+        EXPECT_EQ(result.song->patterns[0].rowCount, 4);
+        EXPECT_EQ(result.song->patterns[0].notes[3].note, 49);
+        EXPECT_EQ(result.song->patterns[0].notes[3].effectParam, 0x20);
+        result = load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 6));
+        EXPECT_EQ(result.reason, "the file ends inside the data of pattern 0");
+
+        ++bytes[patternHeader + (version == xm::kVersion0102 ? 6 : 7)];  // the packed size
+        result = load(bytes);
+        EXPECT_EQ(result.song, nullptr);
+        EXPECT_EQ(result.reason, "pattern 0 holds 12 bytes of cells where its header says 13");
+
+        bytes[patternHeader] = 7;
+        result = load(bytes);
+        EXPECT_EQ(result.song, nullptr);
+        EXPECT_EQ(result.reason,
+                  "the header of pattern 0 is 7 bytes long (8 or 9 in a file of version 0x0102 or "
+                  "0x0103)");
+    }
+    // The header's own length, not the version, says which form it has.
+    std::vector<uint8_t> bytes = earlySong(xm::kVersion0102);
+    bytes[58] = 0x03;
+    LoadResult result = load(bytes);
+    ASSERT_NE(result.song, nullptr) << result.reason;
+    EXPECT_EQ(result.song->patterns[0].notes[3].volumeColumn, 0x30);
+}
+
+TEST(XmVersions, OtherVersionsAndLayoutsBeyondTheFormatAreRefused) {
+    XmSongSpec spec = smallSong();
+    for (const uint16_t version : {0x0101, 0x0000}) {
+        spec.version = version;
+        LoadResult result = load(buildXm(spec));
+        EXPECT_EQ(result.song, nullptr);
+        EXPECT_EQ(result.reason, "the file is of XM version " +
+                                     std::string(version == 0 ? "0x0000" : "0x0101") +
+                                     ", older than the versions the player reads (0x0102 on)");
+    }
+    spec.version = 0x0102;
+    spec.declaredInstruments = 129;
+    LoadResult result = load(buildXm(spec));
+    EXPECT_EQ(result.song, nullptr);
+    EXPECT_EQ(result.reason,
+              "the file of version 0x0102 has 129 instruments (at most 128 in this version)");
 }
 
 TEST(XmInstruments, InstrumentsBeyondWhatCellsCanNameAreNotRead) {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/song_arrangement.h"
-#include "tools/song_timing.h"
-#include "tools/xm_writer.h"
+#include "generators/song_arrangement.h"
+#include "generators/xm_writer.h"
+#include "player/player.h"
 
 namespace {
 
@@ -215,13 +215,33 @@ TEST(MakeSong, FileReadsBackAsTheModule) {
     EXPECT_EQ(r.at, bytes.size()) << "bytes after the last sample";
 }
 
+// The player's measure of the file the generator writes.
+xmplayer::SongDuration measureModule(const xm::Module& module) {
+    const fs::path path = temporaryPath("measured.xm");
+    const std::vector<uint8_t> bytes = xm::writeModule(module);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    std::string reason;
+    xmplayer::Song* song = xmplayer::loadSongFile(path.c_str(), &reason);
+    fs::remove(path);
+    if (song == nullptr) {
+        ADD_FAILURE() << "the player refuses the module: " << reason;
+        return {};
+    }
+    const xmplayer::SongDuration duration = xmplayer::measureSong(*song);
+    xmplayer::freeSong(song);
+    return duration;
+}
+
 TEST(MakeSong, PlaysBetweenHalfAMinuteAndAMinuteAndAHalfAndLoopsThroughItsRestart) {
-    const xm::PlayLength length = xm::measurePlayLength(theSong());
-    EXPECT_TRUE(length.wrapsToRestart);
+    const xmplayer::SongDuration length = measureModule(theSong());
+    EXPECT_TRUE(length.comesBack);
     EXPECT_EQ(length.loopOrder, theSong().restartPosition);
-    EXPECT_GE(length.firstPassMicroseconds, 30'000'000);
-    EXPECT_LE(length.firstPassMicroseconds, 90'000'000);
-    EXPECT_GE(length.loopMicroseconds, 30'000'000);
+    EXPECT_EQ(length.loopRow, 0);
+    EXPECT_GE(length.milliseconds, 30'000);
+    EXPECT_LE(length.milliseconds, 90'000);
+    EXPECT_GE(length.milliseconds - length.loopStartMilliseconds, 30'000);
 }
 
 // Effect numbers, with the extended effect as 0xE0 + its sub-command, and
@@ -341,7 +361,7 @@ TEST(XmWriter, RefusesModulesThatPlayersCannotRead) {
     m.instruments[0].samples[0].loopLength = 11;
     EXPECT_THROW(xm::validate(m), std::invalid_argument);
     m = smallModule();
-    m.instruments[0].samples.assign(17, xm::Sample{});
+    m.instruments[0].samples.assign(257, xm::Sample{});
     EXPECT_THROW(xm::validate(m), std::invalid_argument);
     m = smallModule();
     m.instruments[0].noteSamples[10] = 1;
@@ -356,7 +376,9 @@ TEST(XmWriter, RefusesModulesThatPlayersCannotRead) {
     EXPECT_THROW(xm::validate(m), std::invalid_argument);
 }
 
-TEST(SongTiming, FollowsLoopsDelaysBreaksAndSpeedChanges) {
+// The timing effects the arrangement uses, in a module the writer builds,
+// as the player measures them.
+TEST(SongTiming, LoopsDelaysBreaksAndSpeedChangesAsThePlayerMeasuresThem) {
     // Rows last 6 ticks of 20 ms at speed 6 and tempo 125.
     xm::Module m = smallModule();
     auto effect = [&](int pattern, int row, xm::Effect e, uint8_t param) {
@@ -367,25 +389,31 @@ TEST(SongTiming, FollowsLoopsDelaysBreaksAndSpeedChanges) {
     effect(0, 1, xm::Effect::Extended, 0x61);  // rows 0, 1, 0, 1
     effect(0, 3, xm::Effect::Extended, 0xE1);  // row 3 lasts twice as long
     effect(1, 0, xm::Effect::SpeedTempo, 3);   // half-length rows from here on
-    const xm::PlayLength length = xm::measurePlayLength(m);
-    EXPECT_EQ(length.firstPassMicroseconds, 7 * 120000 + 4 * 60000);
-    EXPECT_EQ(length.firstPassRows, 10);
+    // Order 0 takes 7 rows' time at speed 6, order 1 four rows at speed 3,
+    // and the restart comes back to order 1 as its row 0 left it.
+    const xmplayer::SongDuration length = measureModule(m);
+    EXPECT_TRUE(length.comesBack);
+    EXPECT_EQ(length.milliseconds, 7 * 120 + 4 * 60);
+    EXPECT_EQ(length.loopStartMilliseconds, 7 * 120);
     EXPECT_EQ(length.loopOrder, 1);
-    EXPECT_TRUE(length.wrapsToRestart);
-    EXPECT_EQ(length.loopMicroseconds, 4 * 60000);
+    EXPECT_EQ(length.loopRow, 0);
 
-    // A break past the last order goes to order 0, not to the restart.
+    // A break past the last order goes to order 0, not to the restart: order
+    // 0 plays again, at speed 3 this time (the loop and the delay once more),
+    // before the song comes back to order 1.
     effect(1, 1, xm::Effect::PatternBreak, 0x00);
-    const xm::PlayLength breaking = xm::measurePlayLength(m);
-    EXPECT_EQ(breaking.firstPassMicroseconds, 7 * 120000 + 2 * 60000);
-    EXPECT_EQ(breaking.loopOrder, 0);
-    EXPECT_FALSE(breaking.wrapsToRestart);
-    EXPECT_EQ(breaking.loopMicroseconds, 7 * 60000 + 2 * 60000);
+    const xmplayer::SongDuration breaking = measureModule(m);
+    EXPECT_TRUE(breaking.comesBack);
+    EXPECT_EQ(breaking.loopStartMilliseconds, 7 * 120);
+    EXPECT_EQ(breaking.milliseconds, 7 * 120 + 2 * 60 + 7 * 60);
+    EXPECT_EQ(breaking.loopOrder, 1);
+    EXPECT_EQ(breaking.loopRow, 0);
 
-    effect(0, 0, xm::Effect::PositionJump, 0);  // jumps back to itself forever
-    const xm::PlayLength jumping = xm::measurePlayLength(m);
-    EXPECT_FALSE(jumping.wrapsToRestart);
-    EXPECT_EQ(jumping.firstPassRows, 1);
+    effect(0, 0, xm::Effect::PositionJump, 0);  // jumps back to itself for ever
+    const xmplayer::SongDuration jumping = measureModule(m);
+    EXPECT_TRUE(jumping.comesBack);
+    EXPECT_EQ(jumping.milliseconds, 120);
+    EXPECT_EQ(jumping.loopOrder, 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +36,27 @@ inline ToolRun runTool(const std::string& command, const std::filesystem::path& 
     return ToolRun{status, stdoutPath.empty() ? readWholeFile(out) : std::string{},
                    readWholeFile(err)};
 }
+
+// A folder of the test's own under the temporary directory, removed with it.
+class ScratchFolder {
+  public:
+    explicit ScratchFolder(const std::string& name)
+        : path_(std::filesystem::temp_directory_path() /
+                (name + "_" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
 
 inline std::string quoted(const std::filesystem::path& path) {
     return "'" + path.string() + "'";

@@ -1,4 +1,4 @@
-#include "tools/synth.h"
+#include "generators/synth.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
 // make_song: writes the demo's song, "Pyramid Sunrise", as an XM file.
 //
 // Everything in the file comes from code: the instruments are synthesised
-// with integer arithmetic from fixed seeds (tools/synth.h,
-// tools/song_instruments.cpp) and the patterns are written out by the
-// arrangement (tools/song_arrangement.cpp, which describes the piece), so
+// with integer arithmetic from fixed seeds (generators/synth.h,
+// generators/song_instruments.cpp) and the patterns are written out by the
+// arrangement (generators/song_arrangement.cpp, which describes the piece), so
 // every run writes the same bytes on every machine. The committed
 // assets/song.xm is this program's output; a test checks that they agree.
 #include <cerrno>
@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/song_arrangement.h"
-#include "tools/song_timing.h"
-#include "tools/xm_writer.h"
+#include "generators/song_arrangement.h"
+#include "generators/xm_writer.h"
+#include "player/player.h"
 
 namespace {
 
@@ -32,12 +32,24 @@ constexpr const char* kUsage =
     "options:\n"
     "  -h, --help   show this help\n";
 
-std::string seconds(int64_t microseconds) {
+std::string seconds(int64_t milliseconds) {
     char text[32];
-    std::snprintf(text, sizeof text, "%lld.%01lld s",
-                  static_cast<long long>(microseconds / 1000000),
-                  static_cast<long long>(microseconds % 1000000 / 100000));
+    std::snprintf(text, sizeof text, "%lld.%01lld s", static_cast<long long>(milliseconds / 1000),
+                  static_cast<long long>(milliseconds % 1000 / 100));
     return text;
+}
+
+// The song's length as the player measures the file: the generator has no
+// timing rules of its own to drift away from the player's.
+bool measureWrittenSong(const std::string& path, xmplayer::SongDuration& duration,
+                        std::string& error) {
+    xmplayer::Song* song = xmplayer::loadSongFile(path.c_str(), &error);
+    if (song == nullptr) {
+        return false;
+    }
+    duration = xmplayer::measureSong(*song);
+    xmplayer::freeSong(song);
+    return true;
 }
 
 // Writes through a temporary file beside the target, so that a failed write
@@ -87,11 +99,16 @@ int main(int argc, char** argv) {
         std::printf("make_song: synthesising the instruments and arranging the patterns\n");
         const xm::Module song = song::composeSong();
         const std::vector<uint8_t> bytes = xm::writeModule(song);
-        const xm::PlayLength length = xm::measurePlayLength(song);
 
         std::string error;
         if (!writeFile(path, bytes, error)) {
             std::fprintf(stderr, "make_song: cannot write %s: %s\n", path.c_str(), error.c_str());
+            return 1;
+        }
+        xmplayer::SongDuration length{};
+        if (!measureWrittenSong(path, length, error)) {
+            std::fprintf(stderr, "make_song: the player refuses the song written to %s: %s\n",
+                         path.c_str(), error.c_str());
             return 1;
         }
         size_t samples = 0;
@@ -103,9 +120,14 @@ int main(int argc, char** argv) {
         std::printf("  %d channels, %zu orders, %zu patterns, %zu instruments, %zu samples\n",
                     song.channels, song.orders.size(), song.patterns.size(),
                     song.instruments.size(), samples);
-        std::printf("  plays %s (%d rows), then loops from order %d every %s\n",
-                    seconds(length.firstPassMicroseconds).c_str(), length.firstPassRows,
-                    length.loopOrder, seconds(length.loopMicroseconds).c_str());
+        if (length.comesBack) {
+            std::printf("  plays %s, then loops from order %d, row %d every %s\n",
+                        seconds(length.milliseconds).c_str(), length.loopOrder, length.loopRow,
+                        seconds(length.milliseconds - length.loopStartMilliseconds).c_str());
+        } else {
+            std::printf("  plays %s and does not come back to a row it played\n",
+                        seconds(length.milliseconds).c_str());
+        }
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_song: cannot build the song: %s\n", e.what());

@@ -1,5 +1,6 @@
-#include "tools/xm_writer.h"
+#include "generators/xm_writer.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string_view>
 
@@ -7,10 +8,14 @@ namespace xm {
 namespace {
 
 constexpr std::string_view kIdentification = "Extended Module: ";
-constexpr uint16_t kVersion = 0x0104;
 constexpr uint32_t kSongHeaderSize = 276;
 constexpr uint32_t kPatternHeaderSize = 9;
+constexpr uint32_t kShortPatternHeaderSize = 8;  // version 0x0102
 constexpr uint32_t kInstrumentHeaderSize = 263;
+constexpr uint32_t kShortInstrumentHeaderSize = 243;  // version 0x0102
+constexpr uint8_t kCompressedMark = 0xAD;             // the reserved byte of a compressed sample
+constexpr size_t kCompressionTableSize = 16;
+constexpr int kMaxTempo = 1000;
 constexpr uint32_t kSampleHeaderSize = 40;
 constexpr size_t kNameLength = 20;
 constexpr size_t kItemNameLength = 22;
@@ -34,6 +39,45 @@ void putText(std::vector<uint8_t>& out, std::string_view text, size_t width) {
     for (size_t i = 0; i < width; ++i) {
         put8(out, i < text.size() ? static_cast<uint8_t>(text[i]) : 0);
     }
+}
+
+// 8-bit steps from value to value, the first from 0.
+std::vector<uint8_t> eightBitSteps(const Sample& s) {
+    std::vector<uint8_t> steps;
+    steps.reserve(s.values.size());
+    uint8_t previous = 0;
+    for (const int16_t v : s.values) {
+        const auto value = static_cast<uint8_t>(v);
+        steps.push_back(static_cast<uint8_t>(value - previous));
+        previous = value;
+    }
+    return steps;
+}
+
+// The different steps, in ascending order.
+std::vector<uint8_t> distinctSteps(std::vector<uint8_t> steps) {
+    std::sort(steps.begin(), steps.end());
+    steps.erase(std::unique(steps.begin(), steps.end()), steps.end());
+    return steps;
+}
+
+std::vector<uint8_t> encodeCompressed(const Sample& s) {
+    const std::vector<uint8_t> steps = eightBitSteps(s);
+    std::vector<uint8_t> table = distinctSteps(steps);
+    if (table.size() > kCompressionTableSize) {
+        fail("a compressed sample steps by more than 16 different amounts");
+    }
+    table.resize(kCompressionTableSize, 0);
+    std::vector<uint8_t> out = table;
+    for (size_t i = 0; i < steps.size(); i += 2) {
+        uint8_t pair = 0;
+        for (size_t k = 0; k < 2 && i + k < steps.size(); ++k) {
+            const auto index = std::find(table.begin(), table.end(), steps[i + k]) - table.begin();
+            pair = static_cast<uint8_t>(pair | index << (4 * k));
+        }
+        out.push_back(pair);
+    }
+    return out;
 }
 
 void validateEnvelope(const Envelope& e, const std::string& where) {
@@ -78,6 +122,12 @@ void validateSample(const Sample& s, const std::string& where) {
             }
         }
     }
+    if (s.compressed && s.depth != Depth::Bits8) {
+        fail(where + ": only 8-bit samples are stored compressed");
+    }
+    if (s.compressed && distinctSteps(eightBitSteps(s)).size() > kCompressionTableSize) {
+        fail(where + ": a compressed sample steps by more than 16 different amounts");
+    }
     if (s.loop != LoopKind::None) {
         if (s.loopLength == 0 || s.loopStart + uint64_t{s.loopLength} > s.values.size()) {
             fail(where + ": loop outside the sample");
@@ -90,7 +140,7 @@ void validateInstrument(const Instrument& in, const std::string& where) {
         fail(where + ": name longer than 22 characters");
     }
     if (in.samples.size() > kMaxSamplesPerInstrument) {
-        fail(where + ": more than 16 samples");
+        fail(where + ": more than 256 samples");
     }
     for (const uint8_t slot : in.noteSamples) {
         if (!in.samples.empty() && slot >= in.samples.size()) {
@@ -110,7 +160,7 @@ void validateInstrument(const Instrument& in, const std::string& where) {
     }
 }
 
-void appendPattern(std::vector<uint8_t>& out, const Pattern& p) {
+void appendPattern(std::vector<uint8_t>& out, const Pattern& p, uint16_t version) {
     std::vector<uint8_t> packed;
     for (const Cell& cell : p.cells) {
         appendPackedCell(packed, cell);
@@ -118,9 +168,15 @@ void appendPattern(std::vector<uint8_t>& out, const Pattern& p) {
     if (packed.size() > 0xFFFF) {
         fail("pattern data does not fit its 16-bit size field");
     }
-    put32(out, kPatternHeaderSize);
-    put8(out, 0);  // packing type: always 0
-    put16(out, static_cast<uint32_t>(p.rows));
+    if (version == kVersion0102) {
+        put32(out, kShortPatternHeaderSize);
+        put8(out, 0);  // packing type: always 0
+        put8(out, static_cast<uint32_t>(p.rows - 1));
+    } else {
+        put32(out, kPatternHeaderSize);
+        put8(out, 0);
+        put16(out, static_cast<uint32_t>(p.rows));
+    }
     put16(out, static_cast<uint32_t>(packed.size()));
     out.insert(out.end(), packed.begin(), packed.end());
 }
@@ -140,9 +196,13 @@ uint8_t envelopeFlags(const Envelope& e) {
     return static_cast<uint8_t>(1 | (e.sustain ? 2 : 0) | (e.loop ? 4 : 0));
 }
 
-void appendInstrument(std::vector<uint8_t>& out, const Instrument& in) {
+// The instrument's header and its sample headers; its sample data follows at
+// once from version 0x0104 on, after the patterns before.
+void appendInstrumentHeaders(std::vector<uint8_t>& out, const Instrument& in, uint16_t version) {
     const size_t start = out.size();
-    put32(out, kInstrumentHeaderSize);
+    const uint32_t headerSize =
+        version == kVersion0102 ? kShortInstrumentHeaderSize : kInstrumentHeaderSize;
+    put32(out, headerSize);
     putText(out, in.name, kItemNameLength);
     put8(out, 0);  // instrument type
     put16(out, static_cast<uint32_t>(in.samples.size()));
@@ -167,7 +227,7 @@ void appendInstrument(std::vector<uint8_t>& out, const Instrument& in) {
     put8(out, in.vibratoDepth);
     put8(out, in.vibratoRate);
     put16(out, in.fadeOut);
-    out.resize(start + kInstrumentHeaderSize, 0);  // reserved bytes
+    out.resize(start + headerSize, 0);  // reserved bytes
 
     for (const Sample& s : in.samples) {
         const uint32_t width = s.depth == Depth::Bits16 ? 2 : 1;
@@ -183,9 +243,12 @@ void appendInstrument(std::vector<uint8_t>& out, const Instrument& in) {
         put8(out, loopBits | (s.depth == Depth::Bits16 ? 0x10 : 0));
         put8(out, s.panning);
         put8(out, static_cast<uint8_t>(s.relativeNote));
-        put8(out, 0);  // reserved
+        put8(out, s.compressed ? kCompressedMark : 0);  // otherwise reserved
         putText(out, s.name, kItemNameLength);
     }
+}
+
+void appendSampleData(std::vector<uint8_t>& out, const Instrument& in) {
     for (const Sample& s : in.samples) {
         const std::vector<uint8_t> data = encodeSampleData(s);
         out.insert(out.end(), data.begin(), data.end());
@@ -234,7 +297,11 @@ void validate(const Module& m) {
             fail("order list names pattern " + std::to_string(order) + ", which is not stored");
         }
     }
-    if (m.defaultSpeed < 1 || m.defaultSpeed > 31 || m.defaultTempo < 32 || m.defaultTempo > 255) {
+    if (m.version != kVersion0102 && m.version != kVersion0103 && m.version != kVersion0104) {
+        fail("version other than 0x0102, 0x0103 or 0x0104");
+    }
+    if (m.defaultSpeed < 1 || m.defaultSpeed > 31 || m.defaultTempo < 32 ||
+        m.defaultTempo > kMaxTempo) {
         fail("default speed or tempo out of range");
     }
     if (m.instruments.size() > kMaxInstruments) {
@@ -267,7 +334,7 @@ std::vector<uint8_t> writeModule(const Module& m) {
     putText(out, m.name, kNameLength);
     put8(out, 0x1A);
     putText(out, m.trackerName, kNameLength);
-    put16(out, kVersion);
+    put16(out, m.version);
     put32(out, kSongHeaderSize);
     put16(out, static_cast<uint32_t>(m.orders.size()));
     put16(out, static_cast<uint32_t>(m.restartPosition));
@@ -280,12 +347,26 @@ std::vector<uint8_t> writeModule(const Module& m) {
     for (size_t i = 0; i < kMaxOrders; ++i) {
         put8(out, i < m.orders.size() ? m.orders[i] : 0);
     }
-    for (const Pattern& p : m.patterns) {
-        appendPattern(out, p);
+    if (m.version == kVersion0104) {
+        for (const Pattern& p : m.patterns) {
+            appendPattern(out, p, m.version);
+        }
+        for (const Instrument& in : m.instruments) {
+            appendInstrumentHeaders(out, in, m.version);
+            appendSampleData(out, in);
+        }
+    } else {
+        for (const Instrument& in : m.instruments) {
+            appendInstrumentHeaders(out, in, m.version);
+        }
+        for (const Pattern& p : m.patterns) {
+            appendPattern(out, p, m.version);
+        }
+        for (const Instrument& in : m.instruments) {
+            appendSampleData(out, in);
+        }
     }
-    for (const Instrument& in : m.instruments) {
-        appendInstrument(out, in);
-    }
+    out.insert(out.end(), m.trailingData.begin(), m.trailingData.end());
     return out;
 }
 
@@ -309,6 +390,9 @@ void appendPackedCell(std::vector<uint8_t>& out, const Cell& c) {
 
 std::vector<uint8_t> encodeSampleData(const Sample& s) {
     std::vector<uint8_t> out;
+    if (s.compressed) {
+        return encodeCompressed(s);
+    }
     if (s.depth == Depth::Bits16) {
         out.reserve(s.values.size() * 2);
         uint16_t previous = 0;
@@ -318,13 +402,7 @@ std::vector<uint8_t> encodeSampleData(const Sample& s) {
             previous = value;
         }
     } else {
-        out.reserve(s.values.size());
-        uint8_t previous = 0;
-        for (const int16_t v : s.values) {
-            const auto value = static_cast<uint8_t>(v);
-            out.push_back(static_cast<uint8_t>(value - previous));
-            previous = value;
-        }
+        out = eightBitSteps(s);
     }
     return out;
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/xm_writer.h"
+#include "generators/xm_writer.h"
 
 namespace song {
 

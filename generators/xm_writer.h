@@ -4,7 +4,11 @@
 // cells, instruments with envelopes and samples as plain sample values. The
 // writer turns them into the file layout: a 276-byte song header, packed
 // pattern cells, 263-byte instrument headers, 40-byte sample headers and
-// delta-coded sample data.
+// delta-coded sample data. It also writes what older and later trackers
+// write: the layouts of versions 0x0102 and 0x0103 (patterns after the
+// instruments' headers, all sample data last), up to 256 samples in an
+// instrument, 4-bit compressed samples, tempos up to 1000 and chunks of
+// their own after the last sample.
 #pragma once
 
 #include <array>
@@ -20,7 +24,7 @@ constexpr int kMaxChannels = 32;
 constexpr int kMaxOrders = 256;
 constexpr int kMaxRows = 256;
 constexpr int kMaxInstruments = 128;
-constexpr int kMaxSamplesPerInstrument = 16;
+constexpr int kMaxSamplesPerInstrument = 256;  // what the byte-wide note map names
 constexpr int kMaxEnvelopePoints = 12;
 constexpr int kNoteCount = 96;
 
@@ -73,6 +77,9 @@ struct Sample {
     int8_t finetune = 0;
     uint8_t panning = 128;
     int8_t relativeNote = 0;
+    // 8-bit values stored as 4-bit deltas: the sample's steps from one value
+    // to the next (the first from 0) may take at most 16 different values.
+    bool compressed = false;
 };
 
 struct Instrument {
@@ -88,7 +95,15 @@ struct Instrument {
     uint16_t fadeOut = 0;
 };
 
+// The file versions the writer lays out. 0x0102 and 0x0103 store every
+// instrument's headers, then the patterns (0x0102 with 8-byte pattern headers
+// that hold the row count less one in a byte), then all sample data.
+constexpr uint16_t kVersion0102 = 0x0102;
+constexpr uint16_t kVersion0103 = 0x0103;
+constexpr uint16_t kVersion0104 = 0x0104;
+
 struct Module {
+    uint16_t version = kVersion0104;
     std::string name;
     std::string trackerName;
     int channels = 8;
@@ -99,6 +114,7 @@ struct Module {
     std::vector<uint8_t> orders;
     std::vector<Pattern> patterns;
     std::vector<Instrument> instruments;
+    std::vector<uint8_t> trailingData;  // written after the last sample
 };
 
 // A blank pattern of `rows` rows for `channels` channels.
@@ -120,7 +136,10 @@ std::vector<uint8_t> writeModule(const Module& module);
 void appendPackedCell(std::vector<uint8_t>& out, const Cell& cell);
 
 // Delta coding as the format stores sample data: each stored value is the
-// difference from the previous one, wrapping at the sample's width.
+// difference from the previous one, wrapping at the sample's width. A
+// compressed sample is its 16 deltas, then the index of each value's delta
+// in a nibble, two to a byte, low nibble first; throws when the steps take
+// more than 16 values.
 std::vector<uint8_t> encodeSampleData(const Sample& sample);
 
 }  // namespace xm

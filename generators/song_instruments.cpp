@@ -1,8 +1,8 @@
-#include "tools/song_instruments.h"
+#include "generators/song_instruments.h"
 
 #include <algorithm>
 
-#include "tools/synth.h"
+#include "generators/synth.h"
 
 namespace song {
 namespace {

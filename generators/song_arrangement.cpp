@@ -36,7 +36,7 @@
 //                         E63), a tom run on the snare, then double speed (F03)
 //                         for a 32nd snare roll and a ritardando (F78..F69)
 //                         before the song loops back to the groove.
-#include "tools/song_arrangement.h"
+#include "generators/song_arrangement.h"
 
 #include <array>
 #include <stdexcept>
@@ -44,7 +44,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/song_instruments.h"
+#include "generators/song_instruments.h"
 
 namespace song {
 namespace {

@@ -1,7 +1,7 @@
 // The demo's song: its patterns, order list and instruments.
 #pragma once
 
-#include "tools/xm_writer.h"
+#include "generators/xm_writer.h"
 
 namespace song {
 
