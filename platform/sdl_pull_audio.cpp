@@ -1,4 +1,4 @@
-#include "platform/sdl_pull_audio.h"
+#include "platform/pull_audio.h"
 
 #include <SDL.h>
 

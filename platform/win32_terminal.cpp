@@ -26,7 +26,25 @@ DWORD handleNumberOf(StandardStream stream) {
     return STD_ERROR_HANDLE;
 }
 
-// The characters of the key presses among the console's input events.
+// What a terminal sends for an arrow key, for the keys that type no
+// character; nothing for the rest.
+const char* arrowSequence(WORD virtualKey) {
+    switch (virtualKey) {
+        case VK_UP:
+            return "\x1b[A";
+        case VK_DOWN:
+            return "\x1b[B";
+        case VK_RIGHT:
+            return "\x1b[C";
+        case VK_LEFT:
+            return "\x1b[D";
+        default:
+            return "";
+    }
+}
+
+// The key presses among the console's input events, as the bytes a terminal
+// would send for them.
 std::string readConsoleKeys(HANDLE input, DWORD timeoutMilliseconds) {
     if (WaitForSingleObject(input, timeoutMilliseconds) != WAIT_OBJECT_0) {
         return {};
@@ -39,9 +57,16 @@ std::string readConsoleKeys(HANDLE input, DWORD timeoutMilliseconds) {
     std::string keys;
     for (DWORD i = 0; i < count; ++i) {
         const INPUT_RECORD& record = records[i];
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown != 0 &&
-            record.Event.KeyEvent.uChar.AsciiChar != 0) {
-            keys.append(record.Event.KeyEvent.wRepeatCount, record.Event.KeyEvent.uChar.AsciiChar);
+        if (record.EventType != KEY_EVENT || record.Event.KeyEvent.bKeyDown == 0) {
+            continue;
+        }
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+        for (WORD repeat = 0; repeat < key.wRepeatCount; ++repeat) {
+            if (key.uChar.AsciiChar != 0) {
+                keys += key.uChar.AsciiChar;
+            } else {
+                keys += arrowSequence(key.wVirtualKeyCode);
+            }
         }
     }
     return keys;

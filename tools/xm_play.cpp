@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sdl_pull_audio.h"
+#include "platform/pull_audio.h"
 #include "platform/terminal.h"
 #include "platform/terminal_keys.h"
 #include "platform/terminal_screen.h"
