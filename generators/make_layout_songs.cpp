@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
             out.write(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<std::streamsize>(bytes.size()));
             if (!out.flush()) {
-                std::fprintf(stderr, "make_layout_songs: cannot write %s\n", path.c_str());
+                std::fprintf(stderr, "make_layout_songs: cannot write %s\n", path.string().c_str());
                 return 1;
             }
         }

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the Windows programs are built and tested with: the
 # mingw-w64 cross compilers (posix threads), 64-bit Wine and PulseAudio, on
-# top of what install-deps.sh installs (Xvfb, xdotool, ImageMagick and the
-# GoogleTest sources among them).
+# top of what install-deps.sh installs (Xvfb, xdotool, ImageMagick, CLI11 and
+# the GoogleTest sources among them). The tools' libraries that Debian does
+# not package for mingw-w64 are built for both targets into
+# MINGW_LIBRARIES_ROOT (by default ~/.cache/uma-vorodoze/mingw), where the
+# toolchain files look: libsndfile from Debian's own sources, without the
+# FLAC, Vorbis and Opus codecs (about 25 s a target), and CLI11's headers.
 #
 #   install-windows-deps.sh [--wine32]
 #
@@ -64,6 +68,69 @@ if ((${#missing[@]} > 0)); then
     "${sudo[@]}" apt-get update -q >/dev/null
     aptInstall "${missing[@]}"
 fi
+
+# libsndfile: Debian's source package, the version the Linux build links,
+# so that the Windows renderer writes the same WAV headers.
+librariesRoot=${MINGW_LIBRARIES_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/uma-vorodoze/mingw}
+root=$(cd "$(dirname "$0")/.." && pwd)
+sndfileSource() {
+    local version
+    version=$(dpkg-query -W -f='${source:Version}\n' libsndfile1 2>/dev/null | head -n 1)
+    [[ -n "$version" ]] || {
+        echo "install-windows-deps: libsndfile1 is not installed (scripts/install-deps.sh installs it)" >&2
+        exit 1
+    }
+    if [[ ! -f "$librariesRoot/src/$version/CMakeLists.txt" ]]; then
+        if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d; then
+            echo "Adding Debian's source packages to apt's sources" >&2
+            echo "deb-src http://deb.debian.org/debian bookworm main" |
+                "${sudo[@]}" tee /etc/apt/sources.list.d/bookworm-src.list >/dev/null
+            "${sudo[@]}" apt-get update -q >/dev/null
+        fi
+        echo "Fetching the source of libsndfile $version" >&2
+        rm -rf "$librariesRoot/src/fetch"
+        mkdir -p "$librariesRoot/src/fetch"
+        (cd "$librariesRoot/src/fetch" && apt-get source -q "libsndfile=$version" >/dev/null 2>&1) || {
+            echo "install-windows-deps: apt-get source libsndfile=$version failed" >&2
+            exit 1
+        }
+        rm -rf "$librariesRoot/src/$version"
+        mv "$librariesRoot/src/fetch"/libsndfile-*/ "$librariesRoot/src/$version"
+        rm -rf "$librariesRoot/src/fetch"
+    fi
+    echo "$librariesRoot/src/$version"
+}
+for target in x86_64 i686; do
+    prefix="$librariesRoot/$target-w64-mingw32"
+    if [[ ! -f "$prefix/lib/libsndfile.a" ]]; then
+        source=$(sndfileSource)
+        echo "Building libsndfile for $target-w64-mingw32"
+        build="$librariesRoot/build-$target"
+        rm -rf "$build"
+        cmake -S "$source" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-$target.cmake" \
+            -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
+            -DENABLE_EXTERNAL_LIBS=OFF -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF \
+            -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF \
+            -DINSTALL_MANPAGES=OFF >"$build.log" 2>&1 &&
+            cmake --build "$build" -j"$(nproc)" >>"$build.log" 2>&1 &&
+            cmake --install "$build" >>"$build.log" 2>&1 || {
+            echo "install-windows-deps: libsndfile did not build for $target; see $build.log" >&2
+            exit 1
+        }
+        rm -rf "$build" "$build.log"
+    fi
+    # CLI11 is headers only; its package file finds them beside itself.
+    if [[ ! -f "$prefix/share/cmake/CLI11/CLI11Config.cmake" ]]; then
+        [[ -d /usr/include/CLI && -d /usr/share/cmake/CLI11 ]] || {
+            echo "install-windows-deps: CLI11 is not installed (scripts/install-deps.sh installs it)" >&2
+            exit 1
+        }
+        mkdir -p "$prefix/include" "$prefix/share/cmake"
+        cp -r /usr/include/CLI "$prefix/include/"
+        cp -r /usr/share/cmake/CLI11 "$prefix/share/cmake/"
+    fi
+done
 
 $wine32 || exit 0
 

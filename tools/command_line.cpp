@@ -61,6 +61,10 @@ void setUpApp(CLI::App& app, const std::string& description, const std::string& 
     app.set_version_flag("--version", app.get_name() + " " + projectVersion,
                          "show the version and exit");
     app.get_formatter()->column_width(nameColumn);
+    // Options are written the same way everywhere: built for Windows, CLI11
+    // would also take /name for --name and so read a path such as /music/a.xm
+    // as an unknown option.
+    app.allow_windows_style_options(false);
 }
 
 std::string optionHelp(const std::string& text) {
