@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build (unit, tool and
-# end-to-end tests), the sanitizer builds, and the fuzzers for a bounded time.
+# end-to-end tests), the Windows builds with their tests under Wine
+# (scripts/run-windows-tests.sh), the sanitizer builds, and the fuzzers for a
+# bounded time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -13,6 +15,8 @@ cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/de
 cmake --build "$root/build/release" -j"$jobs"
 step "Release tests"
 ctest --test-dir "$root/build/release" --output-on-failure -j"$jobs"
+
+"$root/scripts/run-windows-tests.sh"
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S "$root" -B "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON >/dev/null

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows renderer against the Linux one: every corpus song rendered by
-# both (a minute of each, as xm_render does by default) must give the same
-# WAV file byte for byte, and a song that one refuses the other refuses too.
+# both (one pass through the song, as xm_render does by default) must give
+# the same WAV file byte for byte, and a song that one refuses the other
+# refuses too.
 #
 #   render_corpus_test.sh WINDOWS_XM_RENDER LINUX_XM_RENDER CORPUS ARTIFACTS
 #

@@ -6,8 +6,8 @@
 #
 # SCENARIO is one of
 #   seconds    --seconds 3 with no input: the song is heard (the sink's
-#              recording has sound), the position is reported and the tool
-#              ends with status 0 after about three seconds
+#              recording has sound), the position and the song's length are
+#              reported and the tool ends with status 0 after three seconds
 #   stop-key   q arriving on standard input through a pipe stops playback
 #              at once with status 0
 #   no-device  without a sound device the tool says why and ends with 1
@@ -41,7 +41,8 @@ runSeconds() {
     # Lines end in CR LF on Windows.
     output=$(tr -d '\r' <"$log")
     grep -q '^Playing ' <<<"$output" || e2e_fail "no 'Playing' line: $output"
-    grep -Eq '^order +[0-9]+/[0-9]+ +pattern +[0-9]+ +row +[0-9]+ +0:0[0-9]\.[0-9]$' <<<"$output" ||
+    grep -Eq '^order +[0-9]+/[0-9]+ +pattern +[0-9]+ +row +[0-9]+ +0:0[0-9]\.[0-9] / [0-9]+:[0-9]{2}\.[0-9]$' \
+        <<<"$output" ||
         e2e_fail "no position was reported: $output"
     heard=$(soundFrames "$recorded")
     ((heard >= 44100)) || e2e_fail "only $heard frames of sound reached the sound server"
