@@ -69,6 +69,27 @@ int sndfileFormat(const AudioEncoding& encoding) {
     return 0;
 }
 
+// Whether libsndfile lists the container and the encoding among those it
+// writes: one built without the Xiph codecs (as for Windows) has no FLAC,
+// Ogg, Vorbis or Opus.
+bool libraryWrites(int format) {
+    const auto listed = [](int countCommand, int formatCommand, int wanted) {
+        int count = 0;
+        sf_command(nullptr, countCommand, &count, sizeof count);
+        for (int i = 0; i < count; ++i) {
+            SF_FORMAT_INFO info{};
+            info.format = i;
+            if (sf_command(nullptr, formatCommand, &info, sizeof info) == 0 &&
+                info.format == wanted) {
+                return true;
+            }
+        }
+        return false;
+    };
+    return listed(SFC_GET_FORMAT_MAJOR_COUNT, SFC_GET_FORMAT_MAJOR, format & SF_FORMAT_TYPEMASK) &&
+           listed(SFC_GET_FORMAT_SUBTYPE_COUNT, SFC_GET_FORMAT_SUBTYPE, format & SF_FORMAT_SUBMASK);
+}
+
 // libsndfile writes through these over a standard C file, so that a failed
 // write keeps the system's reason.
 struct FileIo {
@@ -183,6 +204,11 @@ bool AudioFile::open(const std::string& path, const AudioEncoding& encoding, std
         sink->io.file = stdout;
         sink_ = sink.release();
         return true;
+    }
+    if (!libraryWrites(sndfileFormat(encoding))) {
+        error = std::string("this build does not write ") + nameOf(encoding.format) +
+                " (its libsndfile has no such encoder)";
+        return false;
     }
     sink->io.file = std::fopen(path.c_str(), "w+b");
     if (sink->io.file == nullptr) {

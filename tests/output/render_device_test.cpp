@@ -39,7 +39,7 @@ std::vector<int16_t> render(uint64_t frames, int32_t rate = 44100) {
     target.sinkContext = &values;
     target.frameLimit = frames;
     if (playSong(output, song)) {
-        target.finished.wait(false);
+        waitWhile(target.finished, false);
     } else {
         ADD_FAILURE() << "playback did not start";
     }
@@ -118,7 +118,7 @@ TEST(RenderDeviceTest, ASinkThatRefusesEndsTheRender) {
     target.sinkContext = &handOvers;
     target.frameLimit = 0;
     ASSERT_TRUE(playSong(output, song));
-    target.finished.wait(false);
+    waitWhile(target.finished, false);
     EXPECT_TRUE(target.sinkRefused.load());
     EXPECT_EQ(target.framesDelivered.load(), 2u * output.ringFrames / 2);
     closeOutputDevice(output);

@@ -200,7 +200,7 @@ void checkRenderStaysInStep(double seconds) {
     target.sinkContext = &check;
     target.frameLimit = frames;
     ASSERT_TRUE(playSong(output, song));
-    target.finished.wait(false);
+    waitWhile(target.finished, false);
     closeOutputDevice(output);
     freeSong(song);
 

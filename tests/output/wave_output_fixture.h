@@ -4,8 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "player/output/wave_device.h"
@@ -17,6 +19,17 @@ using xmplayer::BlockPosition;
 using xmplayer::OutputDevice;
 using xmplayer::Song;
 using xmplayer::WaveDevice;
+
+// Returns once `value` no longer holds `old`, as value.wait(old) would, but
+// looks again every millisecond: GCC 12's std::atomic::wait can miss the
+// notification where it has no futex to wait on (mingw-w64), and then waits
+// for ever.
+template <typename Value>
+void waitWhile(const std::atomic<Value>& value, Value old) {
+    while (value.load() == old) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
 
 // A device that plays nothing: its byte count is whatever the test sets.
 struct ClockDevice {

@@ -74,17 +74,16 @@ TEST(WaveOutputStress, ControlCallsAndGettersAcrossThreads) {
     std::thread starter([&] {
         for (int cycle = 0; cycle < cycles; ++cycle) {
             for (int seen = turn.load(); seen != 2 * cycle; seen = turn.load()) {
-                turn.wait(seen);
+                waitWhile(turn, seen);
             }
             EXPECT_TRUE(playSong(output, current.load()));
             turn.store(2 * cycle + 1);
-            turn.notify_all();
         }
     });
     std::thread ender([&] {
         for (int cycle = 0; cycle < cycles; ++cycle) {
             for (int seen = turn.load(); seen != 2 * cycle + 1; seen = turn.load()) {
-                turn.wait(seen);
+                waitWhile(turn, seen);
             }
             std::this_thread::sleep_for(std::chrono::microseconds(300 * (cycle % 7)));
             switch (cycle % 5) {
@@ -109,7 +108,6 @@ TEST(WaveOutputStress, ControlCallsAndGettersAcrossThreads) {
                     break;
             }
             turn.store(2 * cycle + 2);
-            turn.notify_all();
         }
     });
     starter.join();
@@ -138,7 +136,7 @@ struct RenderingOutput {
 
     static bool collect(const int16_t* values, uint32_t frameCount, void* context) {
         auto& self = *static_cast<RenderingOutput*>(context);
-        self.gate.wait(false);
+        waitWhile(self.gate, false);
         self.frames.insert(self.frames.end(), values, values + std::size_t{frameCount} * 2);
         return true;
     }
@@ -158,7 +156,7 @@ struct RenderingOutput {
         return openOutputDevice(output, rate, 0) && playSong(output, &song);
     }
     void finish() {
-        target.finished.wait(false);
+        waitWhile(target.finished, false);
         closeOutputDevice(output);
     }
 };
@@ -205,7 +203,6 @@ TEST(WaveOutputStress, OutputDevicesPlayingAtOnceEachSoundAsAlone) {
         const bool started = first.start(*pair.first, pair.firstRate, firstFrames) &&
                              second.start(*pair.second, pair.secondRate, secondFrames);
         gate.store(true);
-        gate.notify_all();
         ASSERT_TRUE(started);
         first.finish();
         second.finish();
