@@ -119,7 +119,7 @@ RunEnd runDemo() {
         xmplayer::closeOutputDevice(*output);
         return failPlayer(fullScreen, "Error loading song\n", "Error", RunEnd::SongFailed);
     }
-    xmplayer::playSong(*output, loadedSong);
+    xmplayer::playSong(*output, loadedSong, xmplayer::RuleSet::Own);
 
     while (!escapePressed()) {
         drawScene();

@@ -184,7 +184,7 @@ Song* makeBusySong() {
 void renderBusyBlocks(benchmark::State& state) {
     Song* song = makeBusySong();
     auto playback = std::make_unique<Playback>();
-    if (!startPlayback(*playback, *song, rate)) {
+    if (!startPlayback(*playback, *song, rate, ft2Rules)) {
         state.SkipWithError("the busy song's playback did not start");
         freeSong(song);
         return;
@@ -220,7 +220,7 @@ void setRealTimeFactor(benchmark::State& state) {
 // Through the rendering core, block by block, as the output driver renders.
 void renderCorpusSong(benchmark::State& state, const Song& song) {
     auto playback = std::make_unique<Playback>();
-    if (!startPlayback(*playback, song, rate)) {
+    if (!startPlayback(*playback, song, rate, ft2Rules)) {
         state.SkipWithError("the playback did not start");
         return;
     }

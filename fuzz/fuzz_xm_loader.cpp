@@ -36,7 +36,7 @@ void fillSampleData(void* buffer, int32_t byteLength, int32_t bits, int32_t inst
 
 void render(const xmplayer::Song& song) {
     const auto playback = std::make_unique<xmplayer::Playback>();
-    if (!xmplayer::startPlayback(*playback, song, outputRate)) {
+    if (!xmplayer::startPlayback(*playback, song, outputRate, xmplayer::ft2Rules)) {
         return;
     }
     static std::array<float, 2 * blockFrames> mix;

@@ -47,7 +47,7 @@ bool measureWrittenSong(const std::string& path, xmplayer::SongDuration& duratio
     if (song == nullptr) {
         return false;
     }
-    duration = xmplayer::measureSong(*song);
+    duration = xmplayer::measureSong(*song, 44100, xmplayer::RuleSet::Own);
     xmplayer::freeSong(song);
     return true;
 }

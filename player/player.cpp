@@ -9,6 +9,7 @@
 
 #include "player/playback/playback.h"
 #include "player/playback/song_length.h"
+#include "player/sequencer/playback_rules.h"
 #include "player/song/file_stream.h"
 #include "player/song/song.h"
 #include "player/song/song_loading.h"
@@ -111,7 +112,8 @@ void seekToFrame(Player& player, int64_t frame) {
 void measure(Player& player) {
     if (!player.lengthKnown) {
         player.length =
-            measureSongLength(*player.playback.sequencer.song, player.playback.mixer.outputRate);
+            measureSongLength(*player.playback.sequencer.song, player.playback.mixer.outputRate,
+                              player.playback.sequencer.rules);
         player.lengthKnown = true;
     }
 }
@@ -161,7 +163,7 @@ SongSummary describeSong(const Song& song) {
         (song.flags & linearFrequencyTable) != 0 ? FrequencyTable::Linear : FrequencyTable::Amiga};
 }
 
-Player* createPlayer(const Song& song, int32_t rate) {
+Player* createPlayer(const Song& song, int32_t rate, RuleSet rules) {
     auto player = std::unique_ptr<Player>(new (std::nothrow) Player);
     if (player == nullptr || rate < minOutputRate || rate > maxOutputRate) {
         return nullptr;
@@ -172,7 +174,7 @@ Player* createPlayer(const Song& song, int32_t rate) {
     player->pcm.reset(new (std::nothrow) int16_t[2 * static_cast<std::size_t>(frames)]);
     player->marks.reset(new (std::nothrow) RowMark[static_cast<std::size_t>(frames) + 1]);
     if (player->mix == nullptr || player->pcm == nullptr || player->marks == nullptr ||
-        !startPlayback(player->playback, song, rate)) {
+        !startPlayback(player->playback, song, rate, playbackRules(rules))) {
         return nullptr;
     }
     return player.release();
@@ -245,9 +247,9 @@ int32_t viewChannels(const Player& player, ChannelView* views, int32_t capacity)
     return channels;
 }
 
-SongDuration measureSong(const Song& song, int32_t rate) {
+SongDuration measureSong(const Song& song, int32_t rate, RuleSet rules) {
     rate = std::clamp(rate, minOutputRate, maxOutputRate);
-    const SongLength length = measureSongLength(song, rate);
+    const SongLength length = measureSongLength(song, rate, playbackRules(rules));
     return {length.frames * 1000 / rate,
             length.loopStartFrames * 1000 / rate,
             length.loopTarget.orderPos,

@@ -13,6 +13,7 @@
 
 #include "player/mixer/output_rate.h"
 #include "player/output/output_device.h"
+#include "player/sequencer/rule_set.h"
 #include "player/song/stream_callbacks.h"
 
 namespace xmplayer {
@@ -67,8 +68,9 @@ struct SongDuration {
     int64_t loopStartFrames;
 };
 // Measures a song by running its sequencer ahead without mixing, at `rate`
-// (tick lengths are whole frames, so they differ a little between rates).
-SongDuration measureSong(const Song& song, int32_t rate = 44100);
+// (tick lengths are whole frames, so they differ a little between rates) and
+// under `rules`.
+SongDuration measureSong(const Song& song, int32_t rate = 44100, RuleSet rules = RuleSet::Ft2);
 
 // Where the last rendered frame stands in the song.
 struct Position {
@@ -79,9 +81,10 @@ struct Position {
     int32_t pass;          // passes completed before it, once a pass limit is set
 };
 
-// A player of `song` at `rate`, at the song's start; null for a rate outside
-// the bounds or when memory runs out. The song must outlive the player.
-Player* createPlayer(const Song& song, int32_t rate);
+// A player of `song` at `rate` playing by `rules`, at the song's start; null
+// for a rate outside the bounds or when memory runs out. The song must outlive
+// the player.
+Player* createPlayer(const Song& song, int32_t rate, RuleSet rules = RuleSet::Ft2);
 void destroyPlayer(Player* player);
 // Renders the next frameCount frames as 16-bit values and returns how many it
 // rendered: all of them, or fewer once the pass limit ends the song. Never

@@ -88,6 +88,20 @@ std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
     return std::nullopt;
 }
 
+void addRulesOption(CLI::App& app, xmplayer::RuleSet& rules) {
+    app.add_option_function<std::string>(
+           "--rules",
+           [&rules](const std::string& name) {
+               rules = name == "own" ? xmplayer::RuleSet::Own : xmplayer::RuleSet::Ft2;
+           },
+           optionHelp("the rules the song plays by: ft2 (the default), as FastTracker 2 plays XM "
+                      "files and their authors heard them, or own, the player's own older rules "
+                      "that the demo keeps (mirrored stereo with a linear pan law, arpeggio by "
+                      "the tick, and its own pattern loops, note delays, key-offs and tremor)"))
+        ->type_name("RULES")
+        ->check(CLI::IsMember({"ft2", "own"}).description(""));
+}
+
 CLI::Validator rateCheck() {
     return CLI::Validator(
         [](const std::string& text) -> std::string {

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "player/sequencer/rule_set.h"
+
 // Sets up a tool's app: its description, wrapped, and the text after the
 // options; -h/--help and --version (the project's version).
 void setUpApp(CLI::App& app, const std::string& description, const std::string& footer);
@@ -19,6 +21,9 @@ std::string optionHelp(const std::string& text);
 // Parses the arguments: nothing when the tool goes on, else the status to
 // exit with once help, the version or the refusal has been printed.
 std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv);
+
+// --rules ft2|own: the rules the song plays by, FastTracker 2's by default.
+void addRulesOption(CLI::App& app, xmplayer::RuleSet& rules);
 
 // Checks of the numbers the tools take; each refusal names the value.
 // A whole number of frames per second that the player accepts.

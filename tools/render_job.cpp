@@ -18,7 +18,8 @@ int64_t totalFrames(const RenderJob& job) {
     if (job.frames > 0) {
         return job.frames;
     }
-    const xmplayer::SongDuration pass = xmplayer::measureSong(*job.song, job.encoding.rate);
+    const xmplayer::SongDuration pass =
+        xmplayer::measureSong(*job.song, job.encoding.rate, job.rules);
     return pass.frames + (job.passes - 1) * (pass.frames - pass.loopStartFrames);
 }
 
@@ -58,7 +59,7 @@ void renderJob(RenderJob& job, std::atomic<uint64_t>& framesDone) {
         job.message = "xm_render: " + what;
     };
     const std::unique_ptr<xmplayer::Player, PlayerRelease> player(
-        xmplayer::createPlayer(*job.song, job.encoding.rate));
+        xmplayer::createPlayer(*job.song, job.encoding.rate, job.rules));
     if (player == nullptr) {
         fail("out of memory for a player of " + job.songPath);
         return;

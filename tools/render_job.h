@@ -16,6 +16,7 @@ struct RenderJob {
     std::string songPath;
     std::string outputPath;  // "-" for standard output
     AudioEncoding encoding{};
+    xmplayer::RuleSet rules = xmplayer::RuleSet::Ft2;
     int32_t channel = -1;  // the one channel heard; -1 for all
     // The length: frames when above 0, else `passes` passes through the song.
     int64_t frames = 0;

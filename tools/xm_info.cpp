@@ -50,6 +50,7 @@ struct Options {
     std::vector<std::string> paths;
     Layout layout = Layout::Full;
     int32_t rate = 44100;
+    RuleSet rules = RuleSet::Ft2;
 };
 
 const char* loopName(uint8_t loopType) {
@@ -211,7 +212,7 @@ bool describe(const std::string& path, const Options& options) {
         std::fprintf(stderr, "xm_info: %s: refused: %s\n", path.c_str(), reason.c_str());
         return false;
     }
-    const SongDuration duration = measureSong(*song, options.rate);
+    const SongDuration duration = measureSong(*song, options.rate, options.rules);
     switch (options.layout) {
         case Layout::Full:
             printFull(path, *song, duration, facts);
@@ -250,6 +251,7 @@ int main(int argc, char** argv) {
                       "44100): ticks last whole frames"))
         ->type_name("HZ")
         ->check(rateCheck());
+    addRulesOption(app, options.rules);
     if (const auto status = parseCommandLine(app, argc, argv)) {
         return *status;
     }

@@ -73,6 +73,7 @@ struct Options {
     int32_t rate = defaultRate;
     std::optional<double> seconds;
     bool loop = false;
+    RuleSet rules = RuleSet::Ft2;
 };
 
 struct PlayerRelease {
@@ -123,7 +124,7 @@ class Session {
             screen_.title = std::filesystem::path(options.songPath).filename().string();
         }
         screen_.orderCount = orders_;
-        screen_.durationMilliseconds = measureSong(song, options.rate).milliseconds;
+        screen_.durationMilliseconds = measureSong(song, options.rate, options.rules).milliseconds;
         screen_.channels.resize(static_cast<std::size_t>(describeSong(song).channels));
         screen_.levels.assign(screen_.channels.size(), 0.0f);
     }
@@ -264,7 +265,7 @@ class Session {
 };
 
 PlayerHandle newPlayer(const Song& song, const Options& options) {
-    PlayerHandle player(createPlayer(song, options.rate));
+    PlayerHandle player(createPlayer(song, options.rate, options.rules));
     if (player != nullptr) {
         setPassLimit(*player, options.loop ? 0 : 1);
     }
@@ -313,6 +314,7 @@ int main(int argc, char** argv) {
                    optionHelp("frames per second, 1000 to 384000 (default 44100)"))
         ->type_name("HZ")
         ->check(rateCheck());
+    addRulesOption(app, options.rules);
     app.add_option("--seconds", options.seconds,
                    optionHelp("stop after S seconds of the song (default: at its end)"))
         ->type_name("S")

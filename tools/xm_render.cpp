@@ -79,6 +79,7 @@ struct Options {
     bool floatValues = false;
     bool splitChannels = false;
     int32_t jobs = 0;
+    xmplayer::RuleSet rules = xmplayer::RuleSet::Ft2;
 };
 
 int32_t defaultJobs() {
@@ -240,6 +241,7 @@ std::vector<RenderJob> planJobs(const Options& options, const AudioEncoding& enc
     std::vector<RenderJob> jobs;
     for (const std::string& songPath : options.songPaths) {
         RenderJob job;
+        job.rules = options.rules;
         job.songPath = songPath;
         job.encoding = encoding;
         job.fadeFrames = fadeFrames;
@@ -254,7 +256,8 @@ std::vector<RenderJob> planJobs(const Options& options, const AudioEncoding& enc
         if (options.seconds) {
             job.frames = std::llround(*options.seconds * rate);
         } else {
-            const xmplayer::SongDuration duration = xmplayer::measureSong(*job.song, rate);
+            const xmplayer::SongDuration duration =
+                xmplayer::measureSong(*job.song, rate, options.rules);
             if (duration.comesBack) {
                 job.passes = options.loops;
                 const int64_t milliseconds =
@@ -440,6 +443,7 @@ int main(int argc, char** argv) {
                  optionHelp("32-bit float values in WAV or raw output"));
     app.add_flag("--split-channels", options.splitChannels,
                  optionHelp("one file per song channel, the channel alone (NAME.chNN.EXT)"));
+    addRulesOption(app, options.rules);
     app.add_option("--jobs", options.jobs,
                    optionHelp("files rendered at once (default: the number of cores)"))
         ->type_name("N")

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "player/output/wave_device.h"
+#include "player/sequencer/rule_set.h"
 
 namespace xmplayer {
 
@@ -22,8 +23,9 @@ void setWaveDevice(OutputDevice& output, const WaveDevice* device);
 bool openOutputDevice(OutputDevice& output, int32_t rate, int32_t unused);
 // Stops playback, then closes the wave device.
 void closeOutputDevice(OutputDevice& output);
-// Plays `song` from its start, looping for ever; false when nothing is open.
-bool playSong(OutputDevice& output, const Song* song);
+// Plays `song` from its start by `rules`, looping for ever; false when
+// nothing is open.
+bool playSong(OutputDevice& output, const Song* song, RuleSet rules = RuleSet::Ft2);
 // Stops playback; the device stays open. False for a null song.
 bool stopSong(OutputDevice& output, const Song* song);
 // The order, row and play time of the music being heard, about a second

@@ -144,12 +144,13 @@ void closeOutputDevice(OutputDevice& output) {
     }
 }
 
-bool playSong(OutputDevice& output, const Song* song) {
+bool playSong(OutputDevice& output, const Song* song, RuleSet rules) {
     if (song == nullptr || output.waveOut == nullptr) {
         return false;
     }
     stopPlayback(output);
-    if (!allocateRing(output) || !startPlayback(*output.playback, *song, output.rate)) {
+    if (!allocateRing(output) ||
+        !startPlayback(*output.playback, *song, output.rate, playbackRules(rules))) {
         stopPlayback(output);
         return false;
     }

@@ -25,12 +25,12 @@ const MixKernels& kernelsOf(const Playback& playback) {
 
 }  // namespace
 
-bool startPlayback(Playback& playback, const Song& song, int32_t rate) {
+bool startPlayback(Playback& playback, const Song& song, int32_t rate, const PlaybackRules& rules) {
     if (rate < minOutputRate || rate > maxOutputRate) {
         return false;
     }
     resetMixer(playback.mixer, rate);
-    if (!bindSequencer(playback.sequencer, song, playback.mixer)) {
+    if (!bindSequencer(playback.sequencer, song, playback.mixer, rules)) {
         return false;
     }
     rewindPlayback(playback);

@@ -49,9 +49,10 @@ struct Playback {
     int32_t playTimeMs = 0;
 };
 
-// Binds a playback to a song at a rate and puts it at the song's start.
-// False for a rate outside the bounds or when memory runs out.
-bool startPlayback(Playback& playback, const Song& song, int32_t rate);
+// Binds a playback to a song at a rate, with the rules it plays by, and puts
+// it at the song's start. False for a rate outside the bounds or when memory
+// runs out.
+bool startPlayback(Playback& playback, const Song& song, int32_t rate, const PlaybackRules& rules);
 
 // Puts the playback at the song's start again: every voice silent, the
 // sequencer rewound, the default tempo set.

@@ -40,10 +40,10 @@ std::string flowState(const Sequencer& sequencer) {
 
 }  // namespace
 
-SongLength measureSongLength(const Song& song, int32_t rate) {
+SongLength measureSongLength(const Song& song, int32_t rate, const PlaybackRules& rules) {
     // Nothing is mixed: the voices only take the channels' requests.
     const auto playback = std::unique_ptr<Playback>(new (std::nothrow) Playback);
-    if (playback == nullptr || !startPlayback(*playback, song, rate)) {
+    if (playback == nullptr || !startPlayback(*playback, song, rate, rules)) {
         return {0, 0, {0, 0}, false};
     }
     Sequencer& sequencer = playback->sequencer;

@@ -29,8 +29,8 @@ struct SongLength {
     bool comesBack;           // false: not within maxMeasuredRows; frames covers those rows
 };
 
-// Measures the song at `rate` (one of the rates a playback accepts); a song
-// that cannot be bound (out of memory) measures as 0 frames.
-SongLength measureSongLength(const Song& song, int32_t rate);
+// Measures the song at `rate` (one of the rates a playback accepts) under
+// `rules`; a song that cannot be bound (out of memory) measures as 0 frames.
+SongLength measureSongLength(const Song& song, int32_t rate, const PlaybackRules& rules);
 
 }  // namespace xmplayer

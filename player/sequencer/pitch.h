@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "player/sequencer/sequencer.h"
+#include "player/sequencer/sequencer_state.h"
 
 namespace xmplayer {
 

@@ -6,7 +6,7 @@
 #include "player/sequencer/envelope.h"
 #include "player/sequencer/modulation.h"
 #include "player/sequencer/pitch.h"
-#include "player/sequencer/sequencer.h"
+#include "player/sequencer/sequencer_state.h"
 #include "player/sequencer/song_lookup.h"
 
 namespace xmplayer {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "player/sequencer/channel.h"
-#include "player/sequencer/sequencer.h"
+#include "player/sequencer/sequencer_state.h"
 #include "player/song/effect_numbers.h"
 
 namespace xmplayer {

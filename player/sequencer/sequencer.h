@@ -1,65 +1,11 @@
-// One playback's sequencer: the song's flow (order, row, tick, speed, tempo,
-// global volume), the table of 32 channels, and the tick driver that moves
-// the song through its ticks, rows and order list and hands every channel's
-// requests to its voice in the mixer. The song itself is only read.
+// The tick driver: moves one playback's song through its ticks, rows and
+// order list, running row processing on row ticks and the tick effects on
+// the others, each ending in the voice update of every channel.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <vector>
-
-#include "player/mixer/mixer.h"
-#include "player/sequencer/channel.h"
-#include "player/song/song.h"
+#include "player/sequencer/sequencer_state.h"
 
 namespace xmplayer {
-
-// The linear table's frequency for recent period offsets, by the offset's low
-// bits: most ticks ask again for the periods of the last one, and the power
-// is the dearest step of a tick.
-struct LinearFrequencyCache {
-    struct Answer {
-        bool known;
-        int64_t units;
-        int32_t frequency;
-    };
-    static constexpr std::size_t slots = 256;
-    std::array<Answer, slots> answers{};
-};
-
-struct Sequencer {
-    const Song* song = nullptr;
-    MixerState* mixer = nullptr;  // whose voices the channels play
-    std::array<MusicChannel, maxChannels> channels{};
-    int32_t tick = 0;
-    int32_t speed = 0;
-    int32_t tempo = 0;
-    int32_t framesPerTick = 0;
-    int32_t row = 0;
-    int32_t orderPos = 0;
-    int32_t patternDelayTicks = 0;
-    int32_t nextRow = 0;
-    int32_t nextOrder = 0;
-    // The row that the last row tick processed. The ticks between rows run
-    // its cells even after a pattern loop has moved `row` back.
-    int32_t processedRow = 0;
-    int32_t globalVolume = 0;
-    uint8_t globalVolSlideParam = 0;
-    // Each sample's finetune as this playback has it: the set-finetune effect
-    // changes it for later notes without writing into the shared song.
-    // Instrument i's samples start at firstFinetunes[i].
-    std::vector<int8_t> finetunes;
-    std::vector<int32_t> firstFinetunes;
-    LinearFrequencyCache linearFrequencies;
-};
-
-// The all-zero instrument used for an instrument number beyond the song's.
-extern const Instrument emptyInstrument;
-
-// Binds the sequencer to a song and to the mixer whose voices it drives, and
-// makes room for the song's per-playback values. False when that room cannot
-// be allocated. The song must outlive the binding and stay unchanged.
-bool bindSequencer(Sequencer& sequencer, const Song& song, MixerState& mixer);
 
 // Puts the song at its start: flow state, finetunes, the default tempo at the
 // mixer's rate, and the channels cleared, channel c on voice slot c. The
@@ -68,12 +14,5 @@ void rewindSequencer(Sequencer& sequencer);
 
 // One tick of the song.
 void advanceTick(Sequencer& sequencer);
-
-// Stores the tempo and the tick length that follows from it at the mixer's rate.
-void setTempo(Sequencer& sequencer, int32_t bpm);
-
-// Where this playback keeps the finetune of the sample the channel's
-// instrument maps its note to; null for the empty sample, whose finetune is 0.
-int8_t* channelFinetune(Sequencer& sequencer, const MusicChannel* channel);
 
 }  // namespace xmplayer

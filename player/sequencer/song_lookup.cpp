@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "player/sequencer/sequencer.h"
+#include "player/sequencer/sequencer_state.h"
 
 namespace xmplayer {
 

@@ -7,7 +7,7 @@
 #include "player/sequencer/modulation.h"
 #include "player/sequencer/pitch.h"
 #include "player/sequencer/row_processing.h"
-#include "player/sequencer/sequencer.h"
+#include "player/sequencer/sequencer_state.h"
 #include "player/sequencer/song_lookup.h"
 
 namespace xmplayer {

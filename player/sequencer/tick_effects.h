@@ -2,7 +2,7 @@
 // retriggers, note cut and note delay, tremor.
 #pragma once
 
-#include "player/sequencer/sequencer.h"
+#include "player/sequencer/sequencer_state.h"
 
 namespace xmplayer {
 

@@ -28,6 +28,7 @@ foreach(file
         ${INCLUDEDIR}/xmplayer/player/mixer/output_rate.h
         ${INCLUDEDIR}/xmplayer/player/output/wave_device.h
         ${INCLUDEDIR}/xmplayer/player/output/output_device.h
+        ${INCLUDEDIR}/xmplayer/player/sequencer/rule_set.h
         ${LIBDIR}/cmake/XmPlayer/XmPlayerConfig.cmake
         ${LIBDIR}/cmake/XmPlayer/XmPlayerConfigVersion.cmake
         ${LIBDIR}/cmake/XmPlayer/XmPlayerTargets.cmake)
@@ -40,7 +41,7 @@ endforeach()
 file(GLOB_RECURSE installedHeaders RELATIVE ${prefix}/${INCLUDEDIR}/xmplayer
     ${prefix}/${INCLUDEDIR}/xmplayer/*.h)
 list(LENGTH installedHeaders headerCount)
-if(NOT headerCount EQUAL 5)
+if(NOT headerCount EQUAL 6)
     message(FATAL_ERROR "installed headers beyond the public ones: ${installedHeaders}")
 endif()
 

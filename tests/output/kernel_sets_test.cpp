@@ -186,7 +186,7 @@ constexpr int32_t songBlocks = 10 * songRate / blockFramesForRate(songRate);
 std::vector<int16_t> renderSong(const Song& song, const MixKernels& kernels) {
     const int32_t blockFrames = blockFramesForRate(songRate);
     auto playback = std::make_unique<Playback>();
-    if (!startPlayback(*playback, song, songRate)) {
+    if (!startPlayback(*playback, song, songRate, ownRules)) {
         ADD_FAILURE() << "the playback did not start";
         return {};
     }

@@ -146,7 +146,7 @@ TEST(NoAllocation, RenderingBlocksOfEverySongAllocatesNothing) {
         Song* song = loadSongFile(path.string().c_str(), &reason);
         ASSERT_NE(song, nullptr) << path << ": " << reason;
         auto playback = std::make_unique<Playback>();
-        ASSERT_TRUE(startPlayback(*playback, *song, rate));
+        ASSERT_TRUE(startPlayback(*playback, *song, rate, ownRules));
         const int32_t blocks = 180 * rate / blockFrames;
         int32_t markCount = 0;
         AllocationWatch watch(true);

@@ -18,7 +18,7 @@ class TestRing {
           pcm(2 * static_cast<size_t>(blockFrames) * blockCount, 0x7777),
           positions(blockCount),
           playback(std::make_unique<xmplayer::Playback>()) {
-        started = xmplayer::startPlayback(*playback, song, rate);
+        started = xmplayer::startPlayback(*playback, song, rate, xmplayer::ft2Rules);
         output.rate = rate;
         output.blockFrames = blockFrames;
         output.ringFrames = blockFrames * blockCount;

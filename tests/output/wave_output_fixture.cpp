@@ -83,7 +83,7 @@ ExpectedPlayback::ExpectedPlayback(const TestSongShape& shape, int32_t blockFram
     // The tick length and frame duration of a playback of such a song.
     Song* song = makeTestSong(shape);
     auto probe = std::make_unique<Playback>();
-    if (!startPlayback(*probe, *song, rate)) {
+    if (!startPlayback(*probe, *song, rate, ft2Rules)) {
         ADD_FAILURE() << "a playback at " << rate << " Hz did not start";
     }
     tickFrames_ = static_cast<uint64_t>(std::max(probe->sequencer.framesPerTick, 1));

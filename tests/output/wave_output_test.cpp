@@ -315,7 +315,7 @@ TEST(RingBlocks, AreRenderedInTurnEachIntoItsOwnPlace) {
         TestRing ring(*song, 44100, 884, 3);
         ASSERT_TRUE(ring.started);
         auto alone = std::make_unique<Playback>();
-        ASSERT_TRUE(startPlayback(*alone, *song, 44100));
+        ASSERT_TRUE(startPlayback(*alone, *song, 44100, ft2Rules));
         std::vector<float> mix(2 * 884);
         std::vector<int16_t> pcm(2 * 884);
         for (int32_t block = 0; block < 7; ++block) {

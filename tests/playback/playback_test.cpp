@@ -27,7 +27,7 @@ constexpr int16_t pcmSentinel = 0x7777;
 // A playback is a few tens of kilobytes: kept off the stack.
 std::unique_ptr<Playback> startedPlayback(const Song& song, int32_t playbackRate = rate) {
     auto playback = std::make_unique<Playback>();
-    EXPECT_TRUE(startPlayback(*playback, song, playbackRate));
+    EXPECT_TRUE(startPlayback(*playback, song, playbackRate, ownRules));
     return playback;
 }
 
@@ -118,10 +118,10 @@ TEST(PlaybackRates, BlocksAndRampsFollowTheRate) {
     }
     Playback refused;
     for (const int32_t badRate : {0, -44100, minOutputRate - 1, maxOutputRate + 1}) {
-        EXPECT_FALSE(startPlayback(refused, *song, badRate)) << badRate;
+        EXPECT_FALSE(startPlayback(refused, *song, badRate, ownRules)) << badRate;
     }
-    EXPECT_TRUE(startPlayback(refused, *song, minOutputRate));
-    EXPECT_TRUE(startPlayback(refused, *song, maxOutputRate));
+    EXPECT_TRUE(startPlayback(refused, *song, minOutputRate, ownRules));
+    EXPECT_TRUE(startPlayback(refused, *song, maxOutputRate, ownRules));
 }
 
 TEST(PlaybackTempo, TickIsTwoAndAHalfSecondsOverTheTempo) {

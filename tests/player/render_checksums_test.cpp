@@ -73,7 +73,7 @@ std::string renderChecksum(const std::filesystem::path& path, int32_t rate, int3
     if (song == nullptr) {
         return "refused";
     }
-    xmplayer::Player* player = xmplayer::createPlayer(*song, rate);
+    xmplayer::Player* player = xmplayer::createPlayer(*song, rate, xmplayer::RuleSet::Own);
     EXPECT_NE(player, nullptr);
     Checksum checksum;
     constexpr int32_t pieceFrames = 4096;

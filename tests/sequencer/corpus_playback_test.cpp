@@ -48,7 +48,7 @@ void recordFigures(const PlaybackFigures& figures) {
 PlaybackFigures play(const Song& song) {
     PlaybackFigures figures;
     const auto playback = std::make_unique<Playback>();
-    if (!startPlayback(*playback, song, outputRate)) {
+    if (!startPlayback(*playback, song, outputRate, ownRules)) {
         ADD_FAILURE() << "the playback could not start";
         return figures;
     }

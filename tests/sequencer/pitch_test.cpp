@@ -20,7 +20,7 @@ class VoiceUpdate : public ::testing::Test {
         resetMixer(mixer, 44100);
         song = Song{};
         song.flags = linearFrequencyTable;
-        ASSERT_TRUE(bindSequencer(sequencer, song, mixer));
+        ASSERT_TRUE(bindSequencer(sequencer, song, mixer, ownRules));
         sequencer.globalVolume = 64;
         channel = MusicChannel{};
         channel.voice = &mixer.voices[3];

@@ -116,7 +116,7 @@ void setEnvelope(EnvelopePoint* points, uint8_t& pointCount, uint8_t& flags,
 }
 
 void SongPlayback::start(const Song* song) {
-    if (song == nullptr || !startPlayback(playback_, *song, rate)) {
+    if (song == nullptr || !startPlayback(playback_, *song, rate, ownRules)) {
         throw std::runtime_error("the playback could not start");
     }
 }

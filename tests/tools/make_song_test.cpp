@@ -229,7 +229,8 @@ xmplayer::SongDuration measureModule(const xm::Module& module) {
         ADD_FAILURE() << "the player refuses the module: " << reason;
         return {};
     }
-    const xmplayer::SongDuration duration = xmplayer::measureSong(*song);
+    const xmplayer::SongDuration duration =
+        xmplayer::measureSong(*song, 44100, xmplayer::RuleSet::Own);
     xmplayer::freeSong(song);
     return duration;
 }

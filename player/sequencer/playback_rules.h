@@ -1,0 +1,48 @@
+// The rules a playback follows, as one record of named behaviours: each field
+// is one way in which FastTracker 2 plays XM files differently from the
+// player's own rules, with the test files that show it in brackets. The
+// sequencer and the voice update ask this record, never anything global.
+#pragma once
+
+#include "player/sequencer/rule_set.h"
+
+namespace xmplayer {
+
+struct PlaybackRules {
+    // ---- Panning and the voice's gains
+    // Panning 0 is the left side and 255 the right, and each side's gain
+    // follows the square root of its share [FT2PanLaw, stereo, read_event_ft2,
+    // SampleChange].
+    bool squareRootPanning = false;
+
+    // ---- Pitch: arpeggio, finetune, portamento
+    // (rules filled in with their behaviours)
+
+    // ---- Row timing: delays, retriggers, cuts, slides' memories, modulation
+    // (rules filled in with their behaviours)
+
+    // ---- Notes, instruments, key-off, tremor, sample offset
+    // (rules filled in with their behaviours)
+
+    // ---- Song flow and panning memories
+    // (rules filled in with their behaviours)
+};
+
+// The player's own rules: none of the behaviours above.
+constexpr PlaybackRules ownRules{};
+
+// FastTracker 2's rules: every behaviour above.
+constexpr PlaybackRules ft2Rules{
+    // ---- Panning
+    .squareRootPanning = true,
+    // ---- Pitch
+    // ---- Row timing
+    // ---- Notes and instruments
+    // ---- Song flow
+};
+
+constexpr const PlaybackRules& playbackRules(RuleSet rules) {
+    return rules == RuleSet::Own ? ownRules : ft2Rules;
+}
+
+}  // namespace xmplayer
