@@ -14,8 +14,9 @@ measures per file:
 - our peak sample and the length of both renders.
 
 Files whose tests play the tracker's own recorded output on one side and the
-test on the other ("recording") and files built to be silent ("silent") are
-named in tracker_file_kinds.txt beside this script. The table and a summary
+test on the other ("recording"), files that play the test two ways, one on
+each side, which the tracker plays alike ("alike"), and files built to be
+silent ("silent") are named in tracker_file_kinds.txt beside this script. The table and a summary
 go to standard output, progress to standard error. It measures and does not
 judge: the exit status is 0 whatever the figures, 1 when a tool is missing,
 2 for bad arguments.
@@ -48,7 +49,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_RENDER = os.path.join(ROOT, "build", "release", "tools", "xm_render")
 DEFAULT_FOLDER = os.path.normpath(os.path.join(ROOT, "..", "shared", "corpus", "tracker"))
 DEFAULT_KINDS = os.path.join(ROOT, "tools", "tracker_file_kinds.txt")
-KINDS = ("recording", "silent")
+KINDS = ("recording", "alike", "silent")
 
 
 def progress(text):
@@ -83,7 +84,7 @@ def parse_arguments():
     parser.add_argument("--seconds", type=float, default=60.0,
                         help="the longest render, in seconds (default 60)")
     parser.add_argument("--kinds", default=DEFAULT_KINDS,
-                        help="the file naming recording and silent files "
+                        help="the file naming recording, alike and silent files "
                         "(default: tools/tracker_file_kinds.txt)")
     options = parser.parse_args()
     if options.jobs < 1 or options.jobs > 64:
@@ -104,7 +105,7 @@ def read_kinds(path):
                     continue
                 parts = line.split(None, 2)
                 if len(parts) < 2 or parts[1] not in KINDS:
-                    fail(f"{path}:{number}: expected 'FILE.xm recording|silent REASON'", 2)
+                    fail(f"{path}:{number}: expected 'FILE.xm {'|'.join(KINDS)} REASON'", 2)
                 kinds[parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
     except OSError as error:
         fail(f"cannot read {path}: {error.strerror}", 2)
@@ -356,17 +357,19 @@ def print_summary(results, kinds, options, rules_text):
     behind = [r for r in compared if not (r["follows"][0] and r["follows"][1])]
     print(f"    not both sides at no shift: {names(behind)}")
 
-    recordings = [r for r in results if kinds.get(r["name"], ("",))[0] == "recording"]
-    alike = [r for r in recordings if at_least_as_alike(r)]
-    unlike = [r for r in recordings if not at_least_as_alike(r)]
-    print(f"  recording on one side: {len(recordings)} files; ours at least as alike "
-          f"left/right as openmpt123's (loudness and signal): {len(alike)}, not: {len(unlike)}")
-    for r in unlike:
-        ours_lr = r.get("ours_lr", (None, None))
-        theirs_lr = r.get("openmpt_lr", (None, None))
-        print(f"    {r['name']}: loudness {shown(ours_lr[0]).strip()} against "
-              f"{shown(theirs_lr[0]).strip()}, signal {shown(ours_lr[1]).strip()} against "
-              f"{shown(theirs_lr[1]).strip()}")
+    for kind, label in (("recording", "recording on one side"),
+                        ("alike", "the test on both sides, to sound alike")):
+        files = [r for r in results if kinds.get(r["name"], ("",))[0] == kind]
+        alike = [r for r in files if at_least_as_alike(r)]
+        unlike = [r for r in files if not at_least_as_alike(r)]
+        print(f"  {label}: {len(files)} files; ours at least as alike left/right as "
+              f"openmpt123's (loudness and signal): {len(alike)}, not: {len(unlike)}")
+        for r in unlike:
+            ours_lr = r.get("ours_lr", (None, None))
+            theirs_lr = r.get("openmpt_lr", (None, None))
+            print(f"    {r['name']}: loudness {shown(ours_lr[0]).strip()} against "
+                  f"{shown(theirs_lr[0]).strip()}, signal {shown(ours_lr[1]).strip()} against "
+                  f"{shown(theirs_lr[1]).strip()}")
 
     silent = [r for r in results if kinds.get(r["name"], ("",))[0] == "silent"]
     quiet = [r for r in silent if "peak" in r and r["peak"] < SILENT_PEAK]
