@@ -115,8 +115,8 @@ void setEnvelope(EnvelopePoint* points, uint8_t& pointCount, uint8_t& flags,
     flags = onFlags;
 }
 
-void SongPlayback::start(const Song* song) {
-    if (song == nullptr || !startPlayback(playback_, *song, rate, ownRules)) {
+void SongPlayback::start(const Song* song, const xmplayer::PlaybackRules& rules) {
+    if (song == nullptr || !startPlayback(playback_, *song, rate, rules)) {
         throw std::runtime_error("the playback could not start");
     }
 }

@@ -74,8 +74,8 @@ class SongPlayback {
     static constexpr int32_t rate = 44100;
 
     // Binds the playback to the song and puts it at the song's start, as a
-    // player starts; throws when the playback cannot start.
-    void start(const Song* song);
+    // player starts, playing by `rules`; throws when the playback cannot start.
+    void start(const Song* song, const xmplayer::PlaybackRules& rules = xmplayer::ownRules);
     // `count` ticks of the song.
     void ticks(int count);
 
