@@ -88,11 +88,14 @@ void tremolo(MusicChannel* channel) {
 }
 
 void tremor(MusicChannel* channel) {
-    if (channel->tremorPos >= channel->tremorOnTicks) {
+    // Until a Txy stores a rhythm, tremor counts one tick on and one off.
+    const int32_t onTicks = std::max<int32_t>(channel->tremorOnTicks, 1);
+    const int32_t offTicks = std::max<int32_t>(channel->tremorOffTicks, 1);
+    if (channel->tremorPos >= onTicks) {
         channel->volumeDelta = -channel->volume;
     }
     ++channel->tremorPos;
-    if (channel->tremorPos >= channel->tremorOnTicks + channel->tremorOffTicks) {
+    if (channel->tremorPos >= onTicks + offTicks) {
         channel->tremorPos = 0;
     }
     channel->flags |= VolumeChanged;

@@ -473,18 +473,18 @@ TEST_F(RowEffects, MultiRetriggerChangesTheVolumeByItsTable) {
     EXPECT_EQ(channel(0).voice, voiceSlot(32));
 }
 
-TEST_F(RowEffects, TremorWithAnEmptyMemorySilencesEveryTick) {
+TEST_F(RowEffects, TremorWithAnEmptyMemoryAlternatesOneTickOnAndOneOff) {
     at(0, 0) = cell(noteC4, 1, 0, Effect::Tremor, 0x00);
     at(0, 1) = cell(noteC4, 1, 0, Effect::Tremor, 0x11);
     play.start(song);
-    std::vector<int32_t> silent;
+    std::vector<int32_t> alternating;
     std::vector<int32_t> rhythm;
     for (int t = 0; t < 6; ++t) {
         ticks(1);
-        silent.push_back(voice(0).volume);
+        alternating.push_back(voice(0).volume);
         rhythm.push_back(voice(1).volume);
     }
-    EXPECT_EQ(silent, (std::vector<int32_t>(6, 0)));
+    EXPECT_EQ(alternating, (std::vector<int32_t>{127, 0, 127, 0, 127, 0}));
     EXPECT_EQ(rhythm, (std::vector<int32_t>{127, 127, 0, 0, 127, 127}));
 }
 
