@@ -68,6 +68,15 @@ struct MusicChannel {
     uint8_t tremorPos;
     uint8_t tremorOnTicks;
     uint8_t tremorOffTicks;
+    // By the rule that tremor holds the volume: whether tremor's current phase
+    // sounds, and whether the voice stays silent until the volume is set again.
+    uint8_t tremorSounding;
+    uint8_t tremorSilenced;
+    // By the rule that an instrument number chooses the next note's
+    // instrument: that choice, and the fade-out step that the last instrument
+    // reset took from the playing instrument.
+    uint8_t chosenInstrument;
+    int32_t fadeOutStep;
     int32_t loopRow;
     int32_t loopCount;
     uint8_t waveControl;

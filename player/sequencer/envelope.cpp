@@ -145,21 +145,31 @@ void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrume
     channel->volEnvValue = channel->volEnvFixed >> 16;
 }
 
-void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick) {
+void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick,
+                   const PlaybackRules& rules) {
     const EnvelopeShape volume = volumeEnvelopeShape(instrument);
     if (envelopeActive(volume)) {
         if (channel->volEnvDone == 0) {
             stepEnvelope(channel, volumeEnvelopeState(channel), volume, VolumeChanged);
         }
-    } else if (rowTick && channel->keyOff != 0) {
+    } else if (rules.instrumentFollowsNote) {
+        // The playing instrument may differ from the one whose envelope the
+        // walk belongs to; without an envelope of its own it plays at full.
+        channel->volEnvValue = 64;
+    } else if (rowTick && channel->keyOff != 0 && !rules.keyOffSilencesVolume) {
         channel->volEnvValue = 0;
     }
     const EnvelopeShape panning = panningEnvelopeShape(instrument);
-    if (envelopeActive(panning) && channel->panEnvDone == 0) {
-        stepEnvelope(channel, panningEnvelopeState(channel), panning, PanningChanged);
+    if (envelopeActive(panning)) {
+        if (channel->panEnvDone == 0) {
+            stepEnvelope(channel, panningEnvelopeState(channel), panning, PanningChanged);
+        }
+    } else if (rules.instrumentFollowsNote) {
+        channel->panEnvValue = 32;
     }
     if (channel->keyOff != 0) {
-        channel->fadeOutLevel = std::max(channel->fadeOutLevel - instrument->fadeOut, 0);
+        const int32_t step = rules.instrumentFollowsNote ? channel->fadeOutStep : instrument->fadeOut;
+        channel->fadeOutLevel = std::max(channel->fadeOutLevel - step, 0);
         channel->flags |= VolumeChanged;
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "player/sequencer/channel.h"
+#include "player/sequencer/playback_rules.h"
 
 namespace xmplayer {
 
@@ -46,8 +47,12 @@ void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrume
                                int32_t tickPosition);
 
 // The envelope block of a tick: both envelopes, then the fade-out after key-off.
-// On a row tick a released note without a volume envelope falls silent.
-void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick);
+// By the player's own rules, on a row tick a released note without a volume
+// envelope falls silent. Where an instrument number chooses the next note's
+// instrument, an envelope the instrument lacks counts as neutral and the
+// fade-out takes the channel's fadeOutStep.
+void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick,
+                   const PlaybackRules& rules = ownRules);
 
 void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument);
 

@@ -84,6 +84,7 @@ void tremolo(MusicChannel* channel) {
         channel->volumeDelta = channel->volume - depth < 0 ? -channel->volume : -depth;
     }
     channel->tremoloPos = advancePhase(channel->tremoloPos, channel->tremoloSpeed);
+    channel->tremorSilenced = 0;
     channel->flags |= VolumeChanged;
 }
 
@@ -99,6 +100,28 @@ void tremor(MusicChannel* channel) {
         channel->tremorPos = 0;
     }
     channel->flags |= VolumeChanged;
+}
+
+void heldTremor(MusicChannel* channel) {
+    if (channel->tremorPos != 0) {
+        --channel->tremorPos;
+    } else {
+        // A phase that has run out hands over to the other one, whose length
+        // is read now: a new Txy changes the rhythm at the next turn.
+        channel->tremorSounding = channel->tremorSounding == 0 ? 1 : 0;
+        const int32_t ticks =
+            channel->tremorSounding != 0 ? channel->tremorOnTicks : channel->tremorOffTicks;
+        channel->tremorPos = static_cast<uint8_t>(std::max(ticks - 1, 0));
+    }
+    channel->tremorSilenced = channel->tremorSounding == 0 ? 1 : 0;
+    holdTremorSilence(channel);
+    channel->flags |= VolumeChanged;
+}
+
+void holdTremorSilence(MusicChannel* channel) {
+    if (channel->tremorSilenced != 0) {
+        channel->volumeDelta = -channel->volume;
+    }
 }
 
 }  // namespace xmplayer

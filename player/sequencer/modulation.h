@@ -13,7 +13,14 @@ void vibrato(MusicChannel* channel);
 void advanceVibratoPhase(MusicChannel* channel);
 // Sets volumeDelta for the current phase and advances the phase.
 void tremolo(MusicChannel* channel);
+// Tremor by the player's own rules: on every tick the effect is present, the
+// row tick included, silent for this tick only.
 void tremor(MusicChannel* channel);
+// Tremor that holds the volume: one tick between rows; a silent phase silences
+// the channel until something sets its volume (tremorSilenced).
+void heldTremor(MusicChannel* channel);
+// Keeps a channel that tremor silenced silent on this tick.
+void holdTremorSilence(MusicChannel* channel);
 
 // The magnitude (0..255) of the sine, ramp and square waveforms (0, 1, 2) at a
 // phase; vibrato and tremolo share it.

@@ -22,7 +22,40 @@ struct PlaybackRules {
     // (rules filled in with their behaviours)
 
     // ---- Notes, instruments, key-off, tremor, sample offset
-    // (rules filled in with their behaviours)
+    // A key-off on an instrument without a volume envelope sets the volume to
+    // 0 and starts the fade-out; a volume, Cxx or an instrument number brings
+    // the note back, fading [key_off, NoteOffFadeNoEnv, ft2_note_off_fade].
+    bool keyOffSilencesVolume = false;
+    // Kxx releases at tick xx, never at or beyond the speed; K00 turns the
+    // cell's note into a key-off, or is dropped beside a volume-column tone
+    // portamento [ft2_kxx, ft2_k00_is_note_off, key_off, Off-Porta].
+    bool keyOffEffectOnTick = false;
+    // An instrument number on a key-off row sets the default volume and
+    // panning only: envelopes, sustain release, fade-out and the tremor count
+    // go on [keyoff+instr, ft2_k00_defaults, ft2_note_off_sustain,
+    // ft2_tremor_reset].
+    bool keyOffRowKeepsEnvelopes = false;
+    // An instrument number chooses the instrument of the next note; until it
+    // plays, envelopes, fade-out and default volume stay the playing note's.
+    // The fade-out step is taken at the instrument number; a note of an absent
+    // instrument plays nothing and holds the envelopes where they are
+    // [ft2_no_note_ins_envelope, ft2_envelope_invalid_ins, ft2_envelope_reset,
+    // ft2_note_off_after_invalid_ins, ft2_instrument_fade_update,
+    // ft2_note_range_instrument_fade, SampleChange].
+    bool instrumentFollowsNote = false;
+    // The volume column's tone portamento glides like 3xx: the note keeps the
+    // playing instrument and period, and takes no sample offset [PortaDelay,
+    // porta-offset, ft2_instrument_fade_update].
+    bool volumeColumnPortamentoGlides = false;
+    // 9xx stores its offset only when a note starts with it, and an offset at
+    // or beyond the sample's end cuts the note [ft2_offset_memory,
+    // porta-offset].
+    bool sampleOffsetOnNoteStart = false;
+    // Tremor counts on the ticks after the row tick, and a silent phase lasts
+    // until the volume is set again, also after the effect stops; a volume,
+    // Cxx or key-off with an instrument number sounds again without resetting
+    // the count [Tremor, TremorInstr, ft2_tremor_reset].
+    bool tremorHoldsVolume = false;
 
     // ---- Song flow and panning memories
     // (rules filled in with their behaviours)
@@ -38,6 +71,13 @@ constexpr PlaybackRules ft2Rules{
     // ---- Pitch
     // ---- Row timing
     // ---- Notes and instruments
+    .keyOffSilencesVolume = true,
+    .keyOffEffectOnTick = true,
+    .keyOffRowKeepsEnvelopes = true,
+    .instrumentFollowsNote = true,
+    .volumeColumnPortamentoGlides = true,
+    .sampleOffsetOnNoteStart = true,
+    .tremorHoldsVolume = true,
     // ---- Song flow
 };
 

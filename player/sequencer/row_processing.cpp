@@ -38,10 +38,12 @@ struct HeldState {
 
 void slideVolumeUp(MusicChannel* channel, int32_t amount) {
     channel->volume = std::min(channel->volume + amount, 64);
+    channel->tremorSilenced = 0;
 }
 
 void slideVolumeDown(MusicChannel* channel, int32_t amount) {
     channel->volume = std::max(channel->volume - amount, 0);
+    channel->tremorSilenced = 0;
 }
 
 void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& row,
@@ -119,6 +121,24 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
     }
 }
 
+// 9xx where it acts only with a note that starts: an offset at or beyond the
+// sample's end starts the note on the empty sample, silent, and the old note
+// ramps out.
+void applyOffsetOnNoteStart(MusicChannel* channel, uint8_t param, RowContext& row) {
+    if ((channel->flags & StartNote) == 0) {
+        return;
+    }
+    if (param != 0) {
+        channel->sampleOffsetParam = param;
+    }
+    const uint64_t offset = uint64_t{static_cast<uint32_t>(channel->sampleOffsetParam)} * 256;
+    if (offset >= row.sample->length) {
+        row.sample = &emptySample;
+    } else if (channel->voice != nullptr) {
+        channel->voice->startOffset = static_cast<uint32_t>(offset);
+    }
+}
+
 void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row,
                  const HeldState& held) {
     const uint8_t param = cell.effectParam;
@@ -179,6 +199,10 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             channel->flags |= PanningChanged;
             break;
         case Effect::SampleOffset: {
+            if (sequencer.rules.sampleOffsetOnNoteStart) {
+                applyOffsetOnNoteStart(channel, param, row);
+                break;
+            }
             if (param != 0) {
                 channel->sampleOffsetParam = param;
             }
@@ -211,6 +235,7 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             break;
         case Effect::SetVolume:
             channel->volume = param;
+            channel->tremorSilenced = 0;
             channel->flags |= VolumeChanged;
             break;
         case Effect::PatternBreak: {
@@ -265,7 +290,9 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
                 channel->tremorOnTicks = static_cast<uint8_t>(x + 1);
                 channel->tremorOffTicks = static_cast<uint8_t>(y + 1);
             }
-            tremor(channel);
+            if (!sequencer.rules.tremorHoldsVolume) {
+                tremor(channel);
+            }
             break;
         case Effect::ExtraFinePortamento:
             if (x == 1) {
@@ -287,18 +314,88 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
     }
 }
 
+bool isVolumeColumnPortamento(uint8_t volumeColumn) {
+    return (volumeColumn >> 4) == 0xF;
+}
+
+// The cell's note as the rules read it: where Kxx acts on its tick, K00 stands
+// for a key-off in the note column, except beside a volume-column tone
+// portamento, where it is dropped.
+uint8_t cellNote(const PatternNote& cell, const PlaybackRules& rules) {
+    if (rules.keyOffEffectOnTick && effectOf(cell) == Effect::KeyOff && cell.effectParam == 0 &&
+        !isVolumeColumnPortamento(cell.volumeColumn)) {
+        return keyOffNote;
+    }
+    return cell.note;
+}
+
+// The key-off of a note whose volume falls to 0 when its instrument has no
+// volume envelope, to be set again by what follows in the row.
+void releaseSilencingVolume(MusicChannel* channel, const Instrument* instrument) {
+    channel->keyOff = 1;
+    if (!envelopeActive(volumeEnvelopeShape(instrument))) {
+        channel->volume = 0;
+        channel->flags |= VolumeChanged;
+    }
+}
+
+// FastTracker 2's empty instrument slots fade out by 0x80 (kept doubled).
+constexpr int32_t emptyInstrumentFadeOut = 0x100;
+
+// The reset that a cell's instrument number causes. Where the instrument
+// number chooses the next note's instrument, the reset acts on the playing
+// instrument: envelopes it lacks keep their walk, so that a later note of an
+// instrument that has them goes on from there, and its fade-out step is taken.
+void resetInstrument(MusicChannel* channel, const RowContext& row) {
+    const MusicChannel before = *channel;
+    resetChannel(channel, row.sample);
+    if (!row.sequencer.rules.instrumentFollowsNote) {
+        return;
+    }
+    if (!envelopeActive(volumeEnvelopeShape(row.instrument))) {
+        channel->volEnvPoint = before.volEnvPoint;
+        channel->volEnvTick = before.volEnvTick;
+        channel->volEnvFixed = before.volEnvFixed;
+        channel->volEnvDelta = before.volEnvDelta;
+        channel->volEnvDone = before.volEnvDone;
+    }
+    if (!envelopeActive(panningEnvelopeShape(row.instrument))) {
+        channel->panEnvPoint = before.panEnvPoint;
+        channel->panEnvTick = before.panEnvTick;
+        channel->panEnvFixed = before.panEnvFixed;
+        channel->panEnvDelta = before.panEnvDelta;
+        channel->panEnvDone = before.panEnvDone;
+    }
+    channel->fadeOutStep =
+        row.instrument == &emptyInstrument ? emptyInstrumentFadeOut : row.instrument->fadeOut;
+}
+
 void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
     Sequencer& sequencer = row.sequencer;
     const Song* song = sequencer.song;
-    // A volume-column tone portamento does not make a tone-portamento row.
-    const bool portamentoRow = effectOf(cell) == Effect::TonePortamento ||
-                               effectOf(cell) == Effect::TonePortamentoVolumeSlide;
-    const bool playsNote = isPlayableNote(cell.note);
-    if (cell.instrument != 0 && !portamentoRow) {
-        channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
+    const PlaybackRules& rules = sequencer.rules;
+    const uint8_t note = cellNote(cell, rules);
+    // By the player's own rules a volume-column tone portamento does not make
+    // a tone-portamento row.
+    const bool portamentoRow =
+        effectOf(cell) == Effect::TonePortamento ||
+        effectOf(cell) == Effect::TonePortamentoVolumeSlide ||
+        (rules.volumeColumnPortamentoGlides && isVolumeColumnPortamento(cell.volumeColumn));
+    const bool playsNote = isPlayableNote(note);
+    const bool keyOffRow =
+        note == keyOffNote || (!rules.keyOffEffectOnTick && effectOf(cell) == Effect::KeyOff);
+    if (cell.instrument != 0) {
+        if (rules.instrumentFollowsNote) {
+            channel->chosenInstrument = static_cast<uint8_t>(cell.instrument - 1);
+        } else if (!portamentoRow) {
+            channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
+        }
     }
     if (playsNote && !portamentoRow) {
-        channel->noteIndex = static_cast<uint8_t>(cell.note - 1);
+        if (rules.instrumentFollowsNote) {
+            channel->instrumentIndex = channel->chosenInstrument;
+        }
+        channel->noteIndex = static_cast<uint8_t>(note - 1);
     }
     row.instrument = channelInstrument(song, channel);
     row.sample = channelSample(row.instrument, channel);
@@ -315,7 +412,7 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     channel->flags = 0;
 
     if (playsNote) {
-        channel->realNote = static_cast<uint8_t>(cell.note - 1 + row.sample->relativeNote);
+        channel->realNote = static_cast<uint8_t>(note - 1 + row.sample->relativeNote);
         channel->notePeriod = (song->flags & linearFrequencyTable) != 0
                                   ? linearPeriod(channel->realNote, finetuneOf(row))
                                   : amigaPeriod(channel->realNote, finetuneOf(row));
@@ -326,18 +423,31 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     }
     channel->periodDelta = 0;
     channel->flags |= FrequencyChanged | VolumeChanged;
+    if (keyOffRow && rules.keyOffSilencesVolume) {
+        releaseSilencingVolume(channel, row.instrument);
+    }
     if (cell.instrument != 0) {
-        resetChannel(channel, row.sample);
+        if (keyOffRow && rules.keyOffRowKeepsEnvelopes) {
+            channel->volume = row.sample->volume;
+            channel->panning = row.sample->panning;
+            channel->tremorSilenced = 0;
+            channel->flags |= VolumeChanged | PanningChanged;
+        } else {
+            resetInstrument(channel, row);
+        }
     }
     if (cell.volumeColumn != 0) {
         applyVolumeColumn(channel, cell.volumeColumn);
     }
-    if (cell.note == keyOffNote || effectOf(cell) == Effect::KeyOff) {
+    if (keyOffRow) {
         channel->keyOff = 1;
     }
-    stepEnvelopes(channel, row.instrument, true);
+    stepEnvelopes(channel, row.instrument, true, rules);
     applyEffect(channel, cell, row, held);
     stepAutoVibrato(channel, row.instrument);
+    if (rules.tremorHoldsVolume) {
+        holdTremorSilence(channel);
+    }
     updateVoice(sequencer, channel, row.sample);
 }
 
@@ -383,6 +493,8 @@ void resetChannel(MusicChannel* channel, const Sample* sample) {
         channel->tremoloPos = 0;
     }
     channel->tremorPos = 0;
+    channel->tremorSounding = 0;
+    channel->tremorSilenced = 0;
     channel->flags |= VolumeChanged | PanningChanged;
 }
 
@@ -390,6 +502,7 @@ void applyVolumeColumn(MusicChannel* channel, uint8_t volumeColumn) {
     const uint8_t low = volumeColumn & 0x0F;
     if (volumeColumn >= 0x10 && volumeColumn <= 0x50) {
         channel->volume = volumeColumn - 0x10;
+        channel->tremorSilenced = 0;
         channel->flags |= VolumeChanged;
         return;
     }

@@ -33,6 +33,7 @@ void slideVolume(MusicChannel* channel, uint8_t param) {
     } else if (down != 0) {
         channel->volume = std::max(channel->volume - down, 0);
     }
+    channel->tremorSilenced = 0;
     channel->flags |= VolumeChanged;
 }
 
@@ -41,10 +42,12 @@ void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
     switch (volumeColumn >> 4) {
         case 0x6:
             channel->volume = std::max(channel->volume - low, 0);
+            channel->tremorSilenced = 0;
             channel->flags |= VolumeChanged;
             break;
         case 0x7:
             channel->volume = std::min(channel->volume + low, 64);
+            channel->tremorSilenced = 0;
             channel->flags |= VolumeChanged;
             break;
         case 0xB:
@@ -143,6 +146,7 @@ void multiRetrigger(MusicChannel* channel, int32_t tick) {
     }
     const int32_t volume = retriggeredVolume(channel->volume, channel->retrigVolumeAction);
     channel->volume = std::max(std::min(volume, 64), 0);
+    channel->tremorSilenced = 0;
     channel->flags |= VolumeChanged | StartNote;
 }
 
@@ -251,7 +255,23 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             multiRetrigger(channel, sequencer.tick);
             break;
         case Effect::Tremor:
-            tremor(channel);
+            if (sequencer.rules.tremorHoldsVolume) {
+                heldTremor(channel);
+            } else {
+                tremor(channel);
+            }
+            break;
+        case Effect::KeyOff:
+            // Released on its tick; a tick at or beyond the speed never comes.
+            if (sequencer.rules.keyOffEffectOnTick && sequencer.tick == param &&
+                param < sequencer.speed) {
+                channel->keyOff = 1;
+                if (sequencer.rules.keyOffSilencesVolume &&
+                    !envelopeActive(volumeEnvelopeShape(tick.instrument))) {
+                    channel->volume = 0;
+                    channel->flags |= VolumeChanged;
+                }
+            }
             break;
         default:
             break;
@@ -280,10 +300,13 @@ void processTickEffects(Sequencer& sequencer) {
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
         channel->flags = 0;
-        stepEnvelopes(channel, instrument, false);
+        stepEnvelopes(channel, instrument, false, sequencer.rules);
         applyVolumeColumnTick(channel, cell.volumeColumn);
         applyEffectTick(channel, cell, tick);
         stepAutoVibrato(channel, instrument);
+        if (sequencer.rules.tremorHoldsVolume) {
+            holdTremorSilence(channel);
+        }
         updateVoice(sequencer, channel, tick.sample);
     }
 }
