@@ -376,11 +376,16 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     const PlaybackRules& rules = sequencer.rules;
     const uint8_t note = cellNote(cell, rules);
     // By the player's own rules a volume-column tone portamento does not make
-    // a tone-portamento row.
+    // a tone-portamento row; by FT2's it does, unless a note delay starts the
+    // note afresh on its tick.
+    const bool delaysNote = effectOf(cell) == Effect::Extended &&
+                            extendedCommandOf(cell) == ExtendedCommand::NoteDelay &&
+                            (cell.effectParam & 0x0F) != 0;
     const bool portamentoRow =
         effectOf(cell) == Effect::TonePortamento ||
         effectOf(cell) == Effect::TonePortamentoVolumeSlide ||
-        (rules.volumeColumnPortamentoGlides && isVolumeColumnPortamento(cell.volumeColumn));
+        (rules.volumeColumnPortamentoGlides && isVolumeColumnPortamento(cell.volumeColumn) &&
+         !delaysNote);
     const bool playsNote = isPlayableNote(note);
     const bool keyOffRow =
         note == keyOffNote || (!rules.keyOffEffectOnTick && effectOf(cell) == Effect::KeyOff);
@@ -391,10 +396,13 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
             channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
         }
     }
+    // A delayed note starts the last note again when it has none of its own,
+    // with the chosen instrument.
+    if (rules.instrumentFollowsNote &&
+        ((playsNote && !portamentoRow) || (delaysNote && note != keyOffNote))) {
+        channel->instrumentIndex = channel->chosenInstrument;
+    }
     if (playsNote && !portamentoRow) {
-        if (rules.instrumentFollowsNote) {
-            channel->instrumentIndex = channel->chosenInstrument;
-        }
         channel->noteIndex = static_cast<uint8_t>(note - 1);
     }
     row.instrument = channelInstrument(song, channel);
