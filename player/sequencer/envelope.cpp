@@ -168,7 +168,8 @@ void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool row
         channel->panEnvValue = 32;
     }
     if (channel->keyOff != 0) {
-        const int32_t step = rules.instrumentFollowsNote ? channel->fadeOutStep : instrument->fadeOut;
+        const int32_t step =
+            rules.instrumentFollowsNote ? channel->fadeOutStep : instrument->fadeOut;
         channel->fadeOutLevel = std::max(channel->fadeOutLevel - step, 0);
         channel->flags |= VolumeChanged;
     }

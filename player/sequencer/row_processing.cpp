@@ -381,11 +381,10 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     const bool delaysNote = effectOf(cell) == Effect::Extended &&
                             extendedCommandOf(cell) == ExtendedCommand::NoteDelay &&
                             (cell.effectParam & 0x0F) != 0;
-    const bool portamentoRow =
-        effectOf(cell) == Effect::TonePortamento ||
-        effectOf(cell) == Effect::TonePortamentoVolumeSlide ||
-        (rules.volumeColumnPortamentoGlides && isVolumeColumnPortamento(cell.volumeColumn) &&
-         !delaysNote);
+    const bool portamentoRow = effectOf(cell) == Effect::TonePortamento ||
+                               effectOf(cell) == Effect::TonePortamentoVolumeSlide ||
+                               (rules.volumeColumnPortamentoGlides &&
+                                isVolumeColumnPortamento(cell.volumeColumn) && !delaysNote);
     const bool playsNote = isPlayableNote(note);
     const bool keyOffRow =
         note == keyOffNote || (!rules.keyOffEffectOnTick && effectOf(cell) == Effect::KeyOff);
