@@ -22,6 +22,9 @@ packages=(
     # The tools' tests: sox reads what xm_render writes, tmux is xm_play's
     # terminal.
     sox tmux
+    # The Python module, installed offline into a virtual environment with
+    # Debian's NumPy and build tools.
+    python3-venv python3-numpy python3-setuptools python3-wheel
 )
 
 missing=()
