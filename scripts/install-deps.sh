@@ -22,6 +22,9 @@ packages=(
     # The tools' tests: sox reads what xm_render writes, tmux is xm_play's
     # terminal.
     sox tmux
+    # The web player: the WebAssembly compiler (which brings Node's acorn), and
+    # the browser, its driver and the Python client its tests drive them with.
+    emscripten chromium chromium-driver python3-selenium
 )
 
 missing=()
