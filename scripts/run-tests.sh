@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build (unit, tool and
-# end-to-end tests), the Windows builds with their tests under Wine
+# end-to-end tests), the web player's WebAssembly build with its tests in Node
+# and headless Chromium, the Windows builds with their tests under Wine
 # (scripts/run-windows-tests.sh), the sanitizer builds, and the fuzzers for a
 # bounded time.
 set -euo pipefail
@@ -15,6 +16,14 @@ cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/de
 cmake --build "$root/build/release" -j"$jobs"
 step "Release tests"
 ctest --test-dir "$root/build/release" --output-on-failure -j"$jobs"
+
+step "Web player build (WebAssembly)"
+cmake -S "$root" -B "$root/build/web" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/emscripten.cmake" \
+    -DNATIVE_XM_RENDER="$root/build/release/tools/xm_render" >/dev/null
+cmake --build "$root/build/web" -j"$jobs"
+step "Web player tests: Node and headless Chromium"
+ctest --test-dir "$root/build/web" --output-on-failure -j"$jobs" -L web
 
 "$root/scripts/run-windows-tests.sh"
 
