@@ -79,6 +79,7 @@ async function library() {
 async function audioContext() {
   if (state.context === null) {
     const context = new AudioContext({ latencyHint: 'playback' });
+    context.addEventListener('statechange', () => showPlaying());
     await context.audioWorklet.addModule('worklet.js');
     state.context = context;
   }
@@ -157,7 +158,9 @@ async function loadSong(bytes, fileName) {
   for (const control of [ui.previous, ui.play, ui.next, ui.seek, ui.save]) {
     control.disabled = false;
   }
-  await context.resume();
+  // Without a click or key on the page first, a browser may hold the sound
+  // back until one comes: the page then says to press play.
+  context.resume();
   showPlaying();
   showPosition({ order: 0, row: 0, milliseconds: 0, pass: 0, instruments: [], volumes: [] });
 }
@@ -509,6 +512,12 @@ document.addEventListener('keydown', (event) => {
     return;
   }
   event.preventDefault();
+}, true);
+// A focused button or box would take the space as a click of its own.
+document.addEventListener('keyup', (event) => {
+  if (event.key === ' ' && !(event.target instanceof HTMLSelectElement)) {
+    event.preventDefault();
+  }
 }, true);
 
 ui.play.addEventListener('click', () => togglePlaying());
