@@ -56,7 +56,14 @@ def image_colours(path):
                               check=True).stdout)
 
 
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
+class SiteHandler(http.server.SimpleHTTPRequestHandler):
+    """Serves the site, and the corpus under /corpus/ for ?song=."""
+
+    def translate_path(self, path):
+        if path.startswith("/corpus/"):
+            return os.path.join(arguments.corpus, path[len("/corpus/"):].split("?")[0])
+        return super().translate_path(path)
+
     def log_message(self, format, *args):  # noqa: A002 - the base class's name
         pass
 
@@ -67,7 +74,7 @@ class WebPlayerTest(unittest.TestCase):
         from selenium import webdriver
         from selenium.webdriver.chrome.service import Service
 
-        handler = functools.partial(QuietHandler, directory=arguments.site)
+        handler = functools.partial(SiteHandler, directory=arguments.site)
         cls.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         threading.Thread(target=cls.server.serve_forever, daemon=True).start()
         cls.url = f"http://127.0.0.1:{cls.server.server_address[1]}/"
@@ -208,6 +215,50 @@ class WebPlayerTest(unittest.TestCase):
             f"seek.value = '{target}'; seek.dispatchEvent(new Event('change'));")
         self.wait_for(lambda: self.state()["milliseconds"] >= target, "the seek")
         self.assertLess(self.state()["milliseconds"], target + 5000)
+
+    def test_song_by_address_and_a_file_that_is_no_song(self):
+        main = self.driver.current_window_handle
+        self.driver.switch_to.new_window("tab")
+        try:
+            self.driver.get(f"{self.url}?song=corpus/songs/rhino_sting.xm")
+            self.wait_for(lambda: self.text("title") == song_title(os.path.join(arguments.corpus,
+                                                                                "songs/rhino_sting.xm")),
+                          "the song named in the address")
+            with tempfile.NamedTemporaryFile(suffix=".xm") as junk:
+                junk.write(b"Extended Module: but nothing after it")
+                junk.flush()
+                self.driver.find_element("id", "file").send_keys(junk.name)
+                self.wait_for(lambda: "Cannot play" in self.text("status"), "the refusal")
+            status = self.driver.find_element("id", "status")
+            self.assertIn("error", status.get_attribute("class"))
+            self.assertRegex(status.text, r"Cannot play tmp\w+\.xm: \w+")
+            # The song that played goes on.
+            self.assertEqual(self.text("title"), "rhino sting")
+        finally:
+            self.driver.close()
+            self.driver.switch_to.window(main)
+
+    def test_loop_goes_on_past_the_end_and_without_it_the_song_ends(self):
+        self.wait_playing()
+        end = int(self.driver.find_element("id", "seek").get_attribute("max"))
+        loop = self.driver.find_element("id", "loop")
+        seek_near_end = ("const seek = document.getElementById('seek');"
+                         f"seek.value = '{end - 800}'; seek.dispatchEvent(new Event('change'));")
+        try:
+            loop.click()
+            self.driver.execute_script(seek_near_end)
+            self.wait_for(lambda: self.state()["milliseconds"] > end + 300, "the second pass")
+            self.assertTrue(self.state()["playing"])
+            self.assertGreaterEqual(self.state()["pass"], 1)
+        finally:
+            loop.click()
+        self.driver.execute_script(seek_near_end)
+        self.wait_for(lambda: self.state()["ended"], "the end")
+        self.assertFalse(self.state()["playing"])
+        self.assertIn("Finished", self.text("status"))
+        self.driver.find_element("tag name", "body").send_keys(" ")
+        self.wait_for(lambda: self.state()["playing"] and self.state()["milliseconds"] < 5000,
+                      "the song again from its start")
 
     def test_screenshot_shows_the_page(self):
         self.wait_playing()
