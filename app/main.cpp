@@ -111,7 +111,7 @@ RunEnd runDemo() {
     if (output != nullptr) {
         xmplayer::setWaveDevice(*output, &soundCard);
     }
-    if (output == nullptr || !xmplayer::openOutputDevice(*output, outputRate, 0)) {
+    if (output == nullptr || !xmplayer::openOutputDevice(*output, outputRate)) {
         return failPlayer(fullScreen, "Error upon initialization\n", "fcwef", RunEnd::DeviceFailed);
     }
     xmplayer::Song* loadedSong = xmplayer::loadSong(songStreamCallbacks(), nullptr, nullptr);
@@ -130,7 +130,7 @@ RunEnd runDemo() {
     takeDownWindow(fullScreen);
     // Playback stops before the device closes, so that the feeder never
     // polls a closed device.
-    xmplayer::stopSong(*output, loadedSong);
+    xmplayer::stopSong(*output);
     xmplayer::closeOutputDevice(*output);
     xmplayer::freeSong(loadedSong);
     return RunEnd::Escape;

@@ -24,11 +24,11 @@ MemoryStream* createMemoryStream(const uint8_t* data, int32_t length) {
     return stream;
 }
 
-void closeMemoryStream(void* stream) {
+void closeMemoryStream(void* /*context*/, void* stream) {
     std::free(stream);
 }
 
-int32_t readMemoryStream(void* buffer, int32_t count, void* stream) {
+int32_t readMemoryStream(void* /*context*/, void* stream, void* buffer, int32_t count) {
     MemoryStream* memory = memoryStreamOf(stream);
     // Seeks may leave the position before the start, where there is nothing
     // to read: copy nothing, and leave the position for a later seek to fix.
@@ -46,7 +46,7 @@ int32_t readMemoryStream(void* buffer, int32_t count, void* stream) {
     return count;
 }
 
-void seekMemoryStream(void* stream, int32_t offset, int8_t mode) {
+bool seekMemoryStream(void* /*context*/, void* stream, int32_t offset, int32_t mode) {
     MemoryStream* memory = memoryStreamOf(stream);
     // Summed in 64 bits and kept within int32: a position far below zero stays
     // far below zero instead of wrapping round to a large one.
@@ -62,7 +62,7 @@ void seekMemoryStream(void* stream, int32_t offset, int8_t mode) {
             position = int64_t{memory->length} + offset;
             break;
         default:
-            break;
+            return false;
     }
     if (position > memory->length) {
         position = memory->length;
@@ -71,8 +71,9 @@ void seekMemoryStream(void* stream, int32_t offset, int8_t mode) {
         position = INT32_MIN;
     }
     memory->position = static_cast<int32_t>(position);
+    return true;
 }
 
-int32_t tellMemoryStream(void* stream) {
+int32_t tellMemoryStream(void* /*context*/, void* stream) {
     return memoryStreamOf(stream)->position;
 }

@@ -14,8 +14,9 @@ struct MemoryStream {
 // must outlive the stream.
 MemoryStream* createMemoryStream(const uint8_t* data, int32_t length);
 
-// Four of the five callbacks; open is the caller's, as it chooses the image.
-void closeMemoryStream(void* stream);
-int32_t readMemoryStream(void* buffer, int32_t count, void* stream);
-void seekMemoryStream(void* stream, int32_t offset, int8_t mode);
-int32_t tellMemoryStream(void* stream);
+// Four of the five callbacks, which use no context; open is the caller's, as
+// it chooses the image. A seek fails only for an unknown mode.
+void closeMemoryStream(void* context, void* stream);
+int32_t readMemoryStream(void* context, void* stream, void* buffer, int32_t count);
+bool seekMemoryStream(void* context, void* stream, int32_t offset, int32_t mode);
+int32_t tellMemoryStream(void* context, void* stream);

@@ -1,10 +1,10 @@
 #include "app/song_stream.h"
 
-void* openMemoryStream(const char* /*name*/) {
+void* openMemoryStream(void* /*context*/, const char* /*name*/) {
     return createMemoryStream(embeddedSong, embeddedSongLength);
 }
 
 xmplayer::StreamCallbacks songStreamCallbacks() {
-    return {openMemoryStream, closeMemoryStream, readMemoryStream, seekMemoryStream,
-            tellMemoryStream};
+    return {openMemoryStream, closeMemoryStream, readMemoryStream,
+            seekMemoryStream, tellMemoryStream,  nullptr};
 }

@@ -11,8 +11,9 @@
 extern const uint8_t embeddedSong[];
 extern const int32_t embeddedSongLength;
 
-// The open callback: ignores the name and opens a stream over the song.
-void* openMemoryStream(const char* name);
+// The open callback: ignores the context and the name and opens a stream
+// over the song.
+void* openMemoryStream(void* context, const char* name);
 
 // The five callbacks of the song's stream, for the player's load.
 xmplayer::StreamCallbacks songStreamCallbacks();

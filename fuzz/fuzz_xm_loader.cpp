@@ -21,11 +21,14 @@ constexpr int32_t blockFrames = xmplayer::blockFramesForRate(outputRate);
 // fewer inputs.
 constexpr int blocksToRender = 100;
 
-const uint8_t* input = nullptr;
-int32_t inputLength = 0;
+struct Input {
+    const uint8_t* data;
+    int32_t length;
+};
 
-void* openInput(const char*) {
-    return createMemoryStream(input, inputLength);
+void* openInput(void* context, const char*) {
+    const auto* input = static_cast<const Input*>(context);
+    return createMemoryStream(input->data, input->length);
 }
 
 void fillSampleData(void* buffer, int32_t byteLength, int32_t bits, int32_t instrumentIndex,
@@ -52,10 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > static_cast<size_t>(INT32_MAX)) {
         return 0;
     }
-    input = data;
-    inputLength = static_cast<int32_t>(size);
-    const xmplayer::StreamCallbacks streams{openInput, closeMemoryStream, readMemoryStream,
-                                            seekMemoryStream, tellMemoryStream};
+    Input input{data, static_cast<int32_t>(size)};
+    const xmplayer::StreamCallbacks streams{openInput,        closeMemoryStream, readMemoryStream,
+                                            seekMemoryStream, tellMemoryStream,  &input};
     // Odd sizes take the sample data from the callback instead of the stream.
     xmplayer::Song* song =
         xmplayer::loadSong(streams, nullptr, (size & 1) ? fillSampleData : nullptr, nullptr);

@@ -36,6 +36,12 @@ struct Player {
     SongLength length{};
     bool lengthKnown = false;
     int64_t endFrame = -1;
+    // Where a seek that searches the song stood when it began, to be put back
+    // when it finds nothing: the playback and the block it hands out.
+    Playback savedPlayback;
+    std::unique_ptr<float[]> savedMix;
+    std::unique_ptr<int16_t[]> savedPcm;
+    std::unique_ptr<RowMark[]> savedMarks;
 };
 
 namespace {
@@ -151,8 +157,30 @@ int32_t orderRows(const Song& song, int32_t order) {
                : 0;
 }
 
+int32_t patternRows(const Song& song, int32_t pattern) {
+    return pattern >= 0 && pattern < song.patternCount && song.patterns != nullptr
+               ? song.patterns[pattern].rowCount
+               : 0;
+}
+
+int32_t patternCells(const Song& song, int32_t pattern, PatternCell* cells, int32_t capacity) {
+    const int32_t rows = patternRows(song, pattern);
+    const int32_t count = rows * song.channelCount;
+    const PatternNote* notes =
+        song.patterns != nullptr && rows > 0 ? song.patterns[pattern].notes : nullptr;
+    // The loader leaves no cells for a pattern of empty rows.
+    constexpr uint8_t fileKeyOff = 97;
+    for (int32_t i = 0; i < std::min(count, capacity); ++i) {
+        const PatternNote note = notes != nullptr ? notes[i] : PatternNote{};
+        cells[i] = {note.note == keyOffNote ? fileKeyOff : note.note, note.instrument,
+                    note.volumeColumn, note.effect, note.effectParam};
+    }
+    return count;
+}
+
 SongSummary describeSong(const Song& song) {
-    return {
+    SongSummary summary{
+        {},
         song.channelCount,
         song.songLength,
         song.restartPosition,
@@ -161,6 +189,22 @@ SongSummary describeSong(const Song& song) {
         song.defaultSpeed,
         song.defaultTempo,
         (song.flags & linearFrequencyTable) != 0 ? FrequencyTable::Linear : FrequencyTable::Amiga};
+    // Up to the first zero, without the spaces that pad it.
+    std::size_t length = 0;
+    for (const char c : song.title) {
+        if (c == '\0') {
+            break;
+        }
+        const auto code = static_cast<unsigned char>(c);
+        summary.title[length++] = code >= 0x20 && code < 0x7f ? c : '?';
+    }
+    while (length > 0 && summary.title[length - 1] == ' ') {
+        --length;
+    }
+    summary.title[length] = '\0';
+    const std::size_t start = std::strspn(summary.title, " ");
+    std::memmove(summary.title, summary.title + start, length + 1 - start);
+    return summary;
 }
 
 Player* createPlayer(const Song& song, int32_t rate, RuleSet rules) {
@@ -173,8 +217,19 @@ Player* createPlayer(const Song& song, int32_t rate, RuleSet rules) {
     player->mix.reset(new (std::nothrow) float[2 * static_cast<std::size_t>(frames)]);
     player->pcm.reset(new (std::nothrow) int16_t[2 * static_cast<std::size_t>(frames)]);
     player->marks.reset(new (std::nothrow) RowMark[static_cast<std::size_t>(frames) + 1]);
+    player->savedMix.reset(new (std::nothrow) float[2 * static_cast<std::size_t>(frames)]);
+    player->savedPcm.reset(new (std::nothrow) int16_t[2 * static_cast<std::size_t>(frames)]);
+    player->savedMarks.reset(new (std::nothrow) RowMark[static_cast<std::size_t>(frames) + 1]);
     if (player->mix == nullptr || player->pcm == nullptr || player->marks == nullptr ||
+        player->savedMix == nullptr || player->savedPcm == nullptr ||
+        player->savedMarks == nullptr ||
         !startPlayback(player->playback, song, rate, playbackRules(rules))) {
+        return nullptr;
+    }
+    // Copied once here, so that a seek's copy reuses what this allocates.
+    try {
+        player->savedPlayback = player->playback;
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
     return player.release();
@@ -182,6 +237,10 @@ Player* createPlayer(const Song& song, int32_t rate, RuleSet rules) {
 
 void destroyPlayer(Player* player) {
     delete player;
+}
+
+const Song& playerSong(const Player& player) {
+    return *player.playback.sequencer.song;
 }
 
 int32_t renderFrames(Player& player, int16_t* frames, int32_t frameCount) {
@@ -271,19 +330,62 @@ void setPassLimit(Player& player, int32_t passes) {
 }
 
 bool seekToTime(Player& player, int64_t milliseconds) {
-    // The first frame at or after the time.
-    const int64_t target =
-        (std::max<int64_t>(milliseconds, 0) * player.playback.mixer.outputRate + 999) / 1000;
-    if (player.endFrame >= 0 && target > player.endFrame) {
+    // The first frame at or after the time, counted whole seconds apart so
+    // that nothing overflows before the frame count itself would.
+    const int64_t rate = player.playback.mixer.outputRate;
+    const int64_t time = std::max<int64_t>(milliseconds, 0);
+    const int64_t seconds = time / 1000;
+    const bool fits = seconds <= (INT64_MAX - rate) / rate;
+    if (!fits && player.endFrame < 0) {
         return false;
     }
-    seekToFrame(player, target);
+    const int64_t target = fits ? seconds * rate + ((time % 1000) * rate + 999) / 1000 : INT64_MAX;
+    seekToFrame(player, player.endFrame >= 0 ? std::min(target, player.endFrame) : target);
     return true;
 }
 
+namespace {
+
+// What a seek that searches puts back when it finds nothing: the playback as
+// it stood, and the block it was handing out. The buffers are swapped, not
+// copied: the search renders into the spare ones.
+struct SavedPlace {
+    int64_t blockStart;
+    int32_t blockOffset;
+    int32_t blockFilled;
+    int32_t markCount;
+    int64_t framesRendered;
+};
+
+SavedPlace savePlace(Player& player) {
+    player.savedPlayback = player.playback;
+    std::swap(player.mix, player.savedMix);
+    std::swap(player.pcm, player.savedPcm);
+    std::swap(player.marks, player.savedMarks);
+    return {player.blockStart, player.blockOffset, player.blockFilled, player.markCount,
+            player.framesRendered};
+}
+
+void putBack(Player& player, const SavedPlace& place) {
+    player.playback = player.savedPlayback;
+    std::swap(player.mix, player.savedMix);
+    std::swap(player.pcm, player.savedPcm);
+    std::swap(player.marks, player.savedMarks);
+    player.blockStart = place.blockStart;
+    player.blockOffset = place.blockOffset;
+    player.blockFilled = place.blockFilled;
+    player.markCount = place.markCount;
+    player.framesRendered = place.framesRendered;
+}
+
+}  // namespace
+
 bool seekToOrder(Player& player, int32_t order, int32_t row) {
+    if (row < 0 || row >= orderRows(*player.playback.sequencer.song, order)) {
+        return false;
+    }
     measure(player);
-    const int64_t previous = player.framesRendered;
+    const SavedPlace place = savePlace(player);
     // Looked for through one pass and the block that ends it, played ahead
     // without mixing; then played ahead again to the block where it was
     // found, which is heard.
@@ -302,7 +404,7 @@ bool seekToOrder(Player& player, int32_t order, int32_t row) {
             }
         }
     }
-    seekToFrame(player, previous);
+    putBack(player, place);
     return false;
 }
 

@@ -24,11 +24,16 @@ struct Player;
 // ---- Songs
 
 // Loads the song that `streams` open under `name`; null on failure, with a
-// sentence saying why in `reason` when that is not null.
+// sentence saying why in `reason` when that is not null. See
+// player/song/stream_callbacks.h for what the callbacks do, and for streams
+// that cannot seek.
 Song* loadSong(const StreamCallbacks& streams, const char* name,
                SampleDataCallback sampleDataCallback, std::string* reason = nullptr);
 // Loads an XM file from disk; null on failure, with the reason.
 Song* loadSongFile(const char* path, std::string* reason = nullptr);
+// Loads the song held in `size` bytes at `data`, which the song does not keep
+// (the bytes may go once this returns); null on failure, with the reason.
+Song* loadSongMemory(const void* data, std::size_t size, std::string* reason = nullptr);
 // The stream callbacks over files on disk that loadSongFile uses.
 StreamCallbacks fileStreamCallbacks();
 // Releases a song that no player or output device plays any more.
@@ -37,6 +42,7 @@ bool freeSong(Song* song);
 enum class FrequencyTable { Amiga, Linear };
 
 struct SongSummary {
+    char title[21];  // as the file names it, printable ASCII (others as '?'), trimmed
     int32_t channels;
     int32_t songLength;  // entries in the order list
     int32_t restartPosition;
@@ -52,6 +58,20 @@ SongSummary describeSong(const Song& song);
 // rows it plays, 0 where there are none.
 int32_t orderPattern(const Song& song, int32_t order);
 int32_t orderRows(const Song& song, int32_t order);
+
+// One channel's cell of a pattern row, as a tracker shows it.
+struct PatternCell {
+    uint8_t note;        // 0 none, 1 to 96 the notes from C-0, 97 key off
+    uint8_t instrument;  // 0 none, else counted from 1
+    uint8_t volume;      // the volume column's byte, 0 empty
+    uint8_t effect;      // the effect's number (0 to 35); 0 with parameter 0 is none
+    uint8_t parameter;
+};
+// Rows of pattern `pattern` (counted from 0), 0 for one the song does not have.
+int32_t patternRows(const Song& song, int32_t pattern);
+// Copies the pattern's cells, row after row and the song's channels in each
+// row, into `cells` up to `capacity`, and returns how many the pattern has.
+int32_t patternCells(const Song& song, int32_t pattern, PatternCell* cells, int32_t capacity);
 
 // ---- Pulling frames: the application renders when it wants the frames
 
@@ -69,7 +89,8 @@ struct SongDuration {
 };
 // Measures a song by running its sequencer ahead without mixing, at `rate`
 // (tick lengths are whole frames, so they differ a little between rates) and
-// under `rules`.
+// under `rules`. A rate outside minOutputRate to maxOutputRate, which no
+// player plays at, is measured at the nearer of the two.
 SongDuration measureSong(const Song& song, int32_t rate = 44100, RuleSet rules = RuleSet::Ft2);
 
 // Where the last rendered frame stands in the song.
@@ -86,8 +107,11 @@ struct Position {
 // the player.
 Player* createPlayer(const Song& song, int32_t rate, RuleSet rules = RuleSet::Ft2);
 void destroyPlayer(Player* player);
+// The song a player plays.
+const Song& playerSong(const Player& player);
 // Renders the next frameCount frames as 16-bit values and returns how many it
-// rendered: all of them, or fewer once the pass limit ends the song. Never
+// rendered: all of them, or fewer once the pass limit ends the song, leaving
+// the rest of `frames` as it was (clear it where it is played anyway). Never
 // allocates, locks or waits.
 int32_t renderFrames(Player& player, int16_t* frames, int32_t frameCount);
 // The same frames as 32-bit floats, full scale 1.0: the mix before its 16-bit
@@ -114,12 +138,19 @@ struct ChannelView {
 // channels the song plays.
 int32_t viewChannels(const Player& player, ChannelView* views, int32_t capacity);
 
-// Back to the song's start, as a new player would be.
+// Back to the song's start, as a new player would be, but for what the
+// application set: the pass limit and the unheard channels stay.
 void restartPlayer(Player& player);
 // Moves to a time, or to the first time the song plays an order's row within
 // its first pass. The frames that follow are exactly those a render from the
-// start gives there; the song is played ahead without mixing to get there.
-// False, and nothing moved, beyond the pass limit or for a row never played.
+// start gives there; the song is played ahead without mixing to get there,
+// which takes time in proportion to the distance from the start.
+// A time before the start goes to the start, and a time at or beyond the end
+// that a pass limit sets goes to that end, where a render gives no frames.
+// With no pass limit the song has no end; a time whose frame count does not
+// fit in 64 bits is then refused.
+// False, and the frames to come exactly as they were, for a time refused so,
+// an order or row the song does not have or a row never played.
 bool seekToTime(Player& player, int64_t milliseconds);
 bool seekToOrder(Player& player, int32_t order, int32_t row = 0);
 

@@ -23,6 +23,9 @@ packages=(
     # The tools' tests: sox reads what xm_render writes, tmux is xm_play's
     # terminal.
     sox tmux
+    # The Python module, installed offline into a virtual environment with
+    # Debian's NumPy and build tools.
+    python3-venv python3-numpy python3-setuptools python3-wheel
     # The web player: the WebAssembly compiler (which brings Node's acorn), and
     # the browser, its driver and the Python client its tests drive them with.
     emscripten chromium chromium-driver python3-selenium

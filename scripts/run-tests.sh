@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build (unit, tool and
-# end-to-end tests), the web player's WebAssembly build with its tests in Node
-# and headless Chromium, the Windows builds with their tests under Wine
+# end-to-end tests, with the shared library of the C API), the Python module's
+# tests, the web player's WebAssembly build with its tests in Node and headless
+# Chromium, the Windows builds with their tests under Wine
 # (scripts/run-windows-tests.sh), the sanitizer builds, and the fuzzers for a
 # bounded time.
 set -euo pipefail
@@ -12,10 +13,13 @@ jobs=$(nproc)
 step() { printf '\n==== %s\n' "$*"; }
 
 step "Release build"
-cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBUILD_SHARED_LIBS=ON >/dev/null
 cmake --build "$root/build/release" -j"$jobs"
 step "Release tests"
 ctest --test-dir "$root/build/release" --output-on-failure -j"$jobs"
+step "Python module"
+"$root/scripts/run-python-tests.sh" "$root/build/release"
 
 step "Web player build (WebAssembly)"
 cmake -S "$root" -B "$root/build/web" -DCMAKE_BUILD_TYPE=Release \

@@ -118,7 +118,7 @@ void setWaveDevice(OutputDevice& output, const WaveDevice* device) {
     output.device = device != nullptr ? *device : WaveDevice{};
 }
 
-bool openOutputDevice(OutputDevice& output, int32_t rate, int32_t /*unused*/) {
+bool openOutputDevice(OutputDevice& output, int32_t rate) {
     closeOutputDevice(output);
     if (rate < minOutputRate || rate > maxOutputRate || output.device.open == nullptr) {
         return false;
@@ -175,24 +175,20 @@ bool playSong(OutputDevice& output, const Song* song, RuleSet rules) {
     return true;
 }
 
-bool stopSong(OutputDevice& output, const Song* song) {
-    if (song == nullptr) {
-        return false;
-    }
+void stopSong(OutputDevice& output) {
     stopPlayback(output);
-    return true;
 }
 
-int32_t getPlayingOrder(const OutputDevice& output, const Song* song) {
-    return song != nullptr ? output.audiblePosition.load().orderPos : 0;
+int32_t getPlayingOrder(const OutputDevice& output) {
+    return output.audiblePosition.load().orderPos;
 }
 
-int32_t getPlayingRow(const OutputDevice& output, const Song* song) {
-    return song != nullptr ? output.audiblePosition.load().row : 0;
+int32_t getPlayingRow(const OutputDevice& output) {
+    return output.audiblePosition.load().row;
 }
 
-int32_t getPlayingTimeMs(const OutputDevice& output, const Song* song) {
-    return song != nullptr ? output.audiblePosition.load().playTimeMs : 0;
+int32_t getPlayingTimeMs(const OutputDevice& output) {
+    return output.audiblePosition.load().playTimeMs;
 }
 
 }  // namespace xmplayer

@@ -52,7 +52,7 @@ BlockPosition runBlock(Playback& playback, const MixKernels& kernels, float* mix
     Sequencer& sequencer = playback.sequencer;
     int32_t marked = 0;
     if (marks != nullptr) {
-        marks[marked++] = {0, sequencer.orderPos, sequencer.row};
+        marks[marked++] = {0, sequencer.orderPos, sequencer.processedRow};
     }
     int32_t framesDone = 0;
     int32_t tickFramesLeft = playback.tickFramesLeft;
@@ -64,8 +64,8 @@ BlockPosition runBlock(Playback& playback, const MixKernels& kernels, float* mix
             tickFramesLeft = std::max(sequencer.framesPerTick, 1);
             if (marks != nullptr) {
                 const RowMark& last = marks[marked - 1];
-                if (last.orderPos != sequencer.orderPos || last.row != sequencer.row) {
-                    marks[marked++] = {framesDone, sequencer.orderPos, sequencer.row};
+                if (last.orderPos != sequencer.orderPos || last.row != sequencer.processedRow) {
+                    marks[marked++] = {framesDone, sequencer.orderPos, sequencer.processedRow};
                 }
             }
         }

@@ -1,5 +1,6 @@
 #include "player/song/file_stream.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <limits>
 
@@ -15,7 +16,7 @@ std::FILE* fileOf(void* handle) {
 
 }  // namespace
 
-void* openFileStream(const char* path) {
+void* openFileStream(void* /*context*/, const char* path) {
     if (path == nullptr) {
         return nullptr;
     }
@@ -24,9 +25,16 @@ void* openFileStream(const char* path) {
         return nullptr;
     }
     // Positions are int32 in the stream contract; a larger file could not be
-    // addressed, and a directory cannot be read at all.
-    const bool measured = std::fseek(file, 0, SEEK_END) == 0;
-    const long size = measured ? std::ftell(file) : -1;
+    // addressed, and a directory cannot be read at all. A pipe has no end to
+    // seek to: the loader reads it through once.
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        if (errno == ESPIPE) {
+            return file;
+        }
+        std::fclose(file);
+        return nullptr;
+    }
+    const long size = std::ftell(file);
     if (size < 0 || size > std::numeric_limits<int32_t>::max() ||
         std::fseek(file, 0, SEEK_SET) != 0) {
         std::fclose(file);
@@ -35,22 +43,22 @@ void* openFileStream(const char* path) {
     return file;
 }
 
-void closeFileStream(void* handle) {
+void closeFileStream(void* /*context*/, void* handle) {
     if (handle != nullptr) {
         std::fclose(fileOf(handle));
     }
 }
 
-int32_t readFileStream(void* buffer, int32_t size, void* handle) {
+int32_t readFileStream(void* /*context*/, void* handle, void* buffer, int32_t size) {
     if (handle == nullptr || buffer == nullptr || size <= 0) {
         return 0;
     }
     return static_cast<int32_t>(std::fread(buffer, 1, static_cast<size_t>(size), fileOf(handle)));
 }
 
-void seekFileStream(void* handle, int32_t offset, int8_t mode) {
+bool seekFileStream(void* /*context*/, void* handle, int32_t offset, int32_t mode) {
     if (handle == nullptr) {
-        return;
+        return false;
     }
     int origin = 0;
     switch (mode) {
@@ -64,26 +72,26 @@ void seekFileStream(void* handle, int32_t offset, int8_t mode) {
             origin = SEEK_END;
             break;
         default:
-            return;
+            return false;
     }
     // A seek before the start fails and leaves the position where it was.
-    std::fseek(fileOf(handle), offset, origin);
+    return std::fseek(fileOf(handle), offset, origin) == 0;
 }
 
-int32_t tellFileStream(void* handle) {
+int32_t tellFileStream(void* /*context*/, void* handle) {
     if (handle == nullptr) {
-        return 0;
+        return -1;
     }
     const long position = std::ftell(fileOf(handle));
-    if (position < 0) {
-        return 0;
+    if (position < 0 || position > std::numeric_limits<int32_t>::max()) {
+        return -1;
     }
-    return position > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                          : static_cast<int32_t>(position);
+    return static_cast<int32_t>(position);
 }
 
 StreamCallbacks fileStreamCallbacks() {
-    return {openFileStream, closeFileStream, readFileStream, seekFileStream, tellFileStream};
+    return {openFileStream, closeFileStream, readFileStream,
+            seekFileStream, tellFileStream,  nullptr};
 }
 
 }  // namespace xmplayer

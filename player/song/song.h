@@ -104,6 +104,7 @@ struct Song {
     int16_t defaultSpeed;
     int16_t defaultTempo;
     std::array<uint8_t, 256> orders;
+    std::array<char, 20> title;  // as the file holds it, padded with spaces or zeros
     uint8_t initialGlobalVolume;
     SampleDataCallback sampleDataCallback;
 };

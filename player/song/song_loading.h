@@ -1,6 +1,7 @@
 // Loading a song through stream callbacks, and releasing it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "player/song/song.h"
@@ -16,6 +17,9 @@ Song* loadSong(const StreamCallbacks& streams, const char* name,
 // The same; `facts` (when not null) receives how the file stores the song.
 Song* loadSong(const StreamCallbacks& streams, const char* name,
                SampleDataCallback sampleDataCallback, std::string* reason, XmFileFacts* facts);
+// Reads the song held in `size` bytes at `data`, which need not outlive the
+// call.
+Song* loadSongMemory(const void* data, std::size_t size, std::string* reason);
 // Loads an XM file from disk, with the system's reason when it cannot be
 // opened.
 Song* loadSongFile(const char* path, std::string* reason, XmFileFacts* facts);

@@ -1,4 +1,5 @@
-// The thin wrapper through which the loader reads a song's stream.
+// The thin wrapper through which the loader reads a song's stream, and the
+// stream callbacks over a song image in memory.
 #pragma once
 
 #include <cstdint>
@@ -7,11 +8,12 @@
 
 namespace xmplayer {
 
-// An open stream: the handle its open gave, and the callbacks it was opened
-// through, which serve it until it is closed.
+// An open stream: the handle its open gave, the callbacks it was opened
+// through, which serve it until it is closed, and whether a seek failed.
 struct SongStream {
     void* handle;
     StreamCallbacks callbacks;
+    bool seekFailed;
 };
 
 // Whether all five callbacks are set.
@@ -22,7 +24,17 @@ bool streamCallbacksComplete(const StreamCallbacks& callbacks);
 SongStream* streamOpen(const StreamCallbacks& callbacks, const char* name);
 void streamClose(SongStream* stream);
 int32_t streamRead(void* buffer, int32_t size, SongStream* stream);
-void streamSeek(SongStream* stream, int32_t offset, int8_t mode);
+// False, recorded in the stream, when the callback refuses the seek.
+bool streamSeek(SongStream* stream, int32_t offset, int32_t mode);
 int32_t streamTell(SongStream* stream);
+
+// A song image in memory, which must outlive every stream opened over it.
+struct MemoryImage {
+    const uint8_t* data;
+    int32_t size;
+};
+// Callbacks whose context is `image`: every open gives a stream of its own
+// over the whole image, whatever the name; a seek outside the image fails.
+StreamCallbacks memoryStreamCallbacks(const MemoryImage* image);
 
 }  // namespace xmplayer

@@ -318,6 +318,7 @@ bool readSong(Song* song, SongStream* stream, std::string* reason, XmFileFacts& 
     if (std::memcmp(text, identification, identificationLength) != 0) {
         return refuse(reason, "not an XM file (it does not start with \"Extended Module: \")");
     }
+    reader.bytes(song->title.data(), song->title.size());
     song->initialGlobalVolume = 64;
     if (reader.length < minimumFileLength) {
         return refuse(reason, "the file ends inside its header");

@@ -29,6 +29,8 @@ foreach(file
         ${INCLUDEDIR}/xmplayer/player/output/wave_device.h
         ${INCLUDEDIR}/xmplayer/player/output/output_device.h
         ${INCLUDEDIR}/xmplayer/player/sequencer/rule_set.h
+        ${INCLUDEDIR}/xmplayer/xmplayer.h
+        ${LIBDIR}/pkgconfig/xmplayer.pc
         ${LIBDIR}/cmake/XmPlayer/XmPlayerConfig.cmake
         ${LIBDIR}/cmake/XmPlayer/XmPlayerConfigVersion.cmake
         ${LIBDIR}/cmake/XmPlayer/XmPlayerTargets.cmake)
@@ -41,7 +43,7 @@ endforeach()
 file(GLOB_RECURSE installedHeaders RELATIVE ${prefix}/${INCLUDEDIR}/xmplayer
     ${prefix}/${INCLUDEDIR}/xmplayer/*.h)
 list(LENGTH installedHeaders headerCount)
-if(NOT headerCount EQUAL 6)
+if(NOT headerCount EQUAL 7)
     message(FATAL_ERROR "installed headers beyond the public ones: ${installedHeaders}")
 endif()
 
@@ -101,3 +103,52 @@ set(ENV{SDL_DISKAUDIOFILE} ${WORK_DIR}/consumer.raw)
 set(ENV{SDL_DISKAUDIODELAY} 0)
 run("The consumer" ${consumerBuild}/consumer ${SONG} 10)
 message("${lastOutput}")
+
+# The C program sees the prefix through pkg-config alone. Without the shared
+# library, -lxmplayer is the static one, which needs the C++ runtime.
+message(STATUS "Building the C program with pkg-config")
+if(SHARED)
+    set(pkgConfigLibs --libs)
+    if(NOT EXISTS ${prefix}/${LIBDIR}/libxmplayer.so.3)
+        message(FATAL_ERROR "not installed: ${LIBDIR}/libxmplayer.so.3")
+    endif()
+else()
+    set(pkgConfigLibs --static --libs)
+endif()
+set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/${LIBDIR}/pkgconfig)
+unset(ENV{PKG_CONFIG_PATH})
+run("pkg-config" pkg-config --cflags ${pkgConfigLibs} xmplayer)
+string(STRIP "${lastOutput}" pkgConfigFlags)
+separate_arguments(pkgConfigFlags UNIX_COMMAND "${pkgConfigFlags}")
+separate_arguments(cFlags UNIX_COMMAND "${COMPILE_FLAGS} -std=c99 -pedantic-errors")
+separate_arguments(cLinkFlags UNIX_COMMAND "${LINK_FLAGS}")
+set(cProgram ${WORK_DIR}/render)
+run("Building the C program" ${C_COMPILER} ${cFlags} ${C_CONSUMER_SOURCE} ${pkgConfigFlags}
+    ${cLinkFlags} -o ${cProgram})
+if(SHARED)
+    run("readelf" readelf -d ${cProgram})
+    string(FIND "${lastOutput}" "[libxmplayer.so.3]" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "the C program does not use libxmplayer.so.3:\n${lastOutput}")
+    endif()
+endif()
+
+message(STATUS "Rendering ${SONG} through the C program and through xm_render")
+set(ENV{LD_LIBRARY_PATH} ${prefix}/${LIBDIR})
+run("The C program" ${cProgram} ${SONG} ${WORK_DIR}/c_program.raw)
+message("${lastOutput}")
+execute_process(COMMAND ${prefix}/${BINDIR}/xm_render ${SONG} -o -
+    OUTPUT_FILE ${WORK_DIR}/xm_render.raw RESULT_VARIABLE result ERROR_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "xm_render failed (${result})")
+endif()
+file(SIZE ${WORK_DIR}/c_program.raw renderedBytes)
+if(renderedBytes EQUAL 0)
+    message(FATAL_ERROR "the C program rendered nothing")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
+    ${WORK_DIR}/c_program.raw ${WORK_DIR}/xm_render.raw RESULT_VARIABLE differ)
+if(NOT differ EQUAL 0)
+    message(FATAL_ERROR "the C program's frames differ from xm_render's")
+endif()
+message(STATUS "The C program's ${renderedBytes} bytes are xm_render's")

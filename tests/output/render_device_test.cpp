@@ -30,7 +30,7 @@ std::vector<int16_t> render(uint64_t frames, int32_t rate = 44100) {
     OutputDevice output;
     setWaveDevice(output, &device);
     std::vector<int16_t> values;
-    if (!openOutputDevice(output, rate, 0)) {
+    if (!openOutputDevice(output, rate)) {
         ADD_FAILURE() << "the render device did not open";
         return values;
     }
@@ -56,7 +56,7 @@ TEST(RenderDeviceTest, HandsOverWhatASoundCardWouldPlay) {
     const WaveDevice device = clockWaveDevice(&clock);
     OutputDevice output;
     setWaveDevice(output, &device);
-    ASSERT_TRUE(openOutputDevice(output, 44100, 0));
+    ASSERT_TRUE(openOutputDevice(output, 44100));
     Song* song = makeTestSong();
     ASSERT_TRUE(playSong(output, song));
     const auto blockValues = static_cast<std::size_t>(output.blockFrames) * 2;
@@ -111,7 +111,7 @@ TEST(RenderDeviceTest, ASinkThatRefusesEndsTheRender) {
     const WaveDevice device = renderWaveDevice(&target);
     OutputDevice output;
     setWaveDevice(output, &device);
-    ASSERT_TRUE(openOutputDevice(output, 22050, 0));
+    ASSERT_TRUE(openOutputDevice(output, 22050));
     Song* song = makeTestSong();
     int handOvers = 0;
     target.sink = refuseAfterTwoHandOvers;

@@ -148,9 +148,9 @@ bool checkInStep(const int16_t* frames, uint32_t frameCount, void* context) {
     const uint64_t blocksBehind = check.framesSeen / static_cast<uint64_t>(check.blockFrames);
     const auto blockFrames = static_cast<uint64_t>(check.blockFrames);
     const OutputDevice& output = *check.output;
-    const BlockPosition heardNow{static_cast<uint8_t>(getPlayingOrder(output, check.song)),
-                                 static_cast<uint8_t>(getPlayingRow(output, check.song)),
-                                 getPlayingTimeMs(output, check.song)};
+    const BlockPosition heardNow{static_cast<uint8_t>(getPlayingOrder(output)),
+                                 static_cast<uint8_t>(getPlayingRow(output)),
+                                 getPlayingTimeMs(output)};
     const BlockPosition heardExpected = check.heard.after((blocksBehind + 1) * blockFrames);
     const Playback& playback = *output.playback;
     const BlockPosition renderedNow{static_cast<uint8_t>(playback.sequencer.orderPos),
@@ -182,7 +182,7 @@ void checkRenderStaysInStep(double seconds) {
     const WaveDevice device = renderWaveDevice(&target);
     OutputDevice output;
     setWaveDevice(output, &device);
-    ASSERT_TRUE(openOutputDevice(output, 44100, 0));
+    ASSERT_TRUE(openOutputDevice(output, 44100));
     Song* song = makeTestSong();
     const int32_t blockFrames = output.blockFrames;
     InStepCheck check{&output,

@@ -2,12 +2,16 @@
 # also how an include cycle between the layers would show) or a header of the
 # operating system. Run with cmake -DPLAYER_DIR=<project>/player -P <this file>.
 set(layers song mixer sequencer playback output)
-# Headers of the compiler rather than of the system: the vector intrinsics.
-set(allowedSystemHeaders immintrin.h emmintrin.h)
+# Headers of the compiler rather than of the system: the vector intrinsics,
+# and the C header's fixed-width types.
+set(allowedSystemHeaders immintrin.h emmintrin.h stdbool.h stddef.h stdint.h)
 
 function(layer_rank path result)
     string(REGEX MATCH "^player/([a-z_]+)/" match "${path}")
-    if(match)
+    if(match STREQUAL "player/c_api/")
+        list(LENGTH layers rank)  # the C API, over the facade
+        math(EXPR rank "${rank} + 1")
+    elseif(match)
         list(FIND layers "${CMAKE_MATCH_1}" rank)
     else()
         list(LENGTH layers rank)  # player/player.h and player.cpp: the facade

@@ -87,32 +87,32 @@ TEST(CorpusLoading, MalformedFilesLoadSafelyOrAreRefused) {
 }
 
 TEST(CorpusLoading, FileStreamRefusesWhatItCannotOpen) {
-    EXPECT_EQ(openFileStream(nullptr), nullptr);
-    EXPECT_EQ(openFileStream("/nonexistent/song.xm"), nullptr);
-    EXPECT_EQ(openFileStream("/"), nullptr) << "a directory is not a stream";
+    EXPECT_EQ(openFileStream(nullptr, nullptr), nullptr);
+    EXPECT_EQ(openFileStream(nullptr, "/nonexistent/song.xm"), nullptr);
+    EXPECT_EQ(openFileStream(nullptr, "/"), nullptr) << "a directory is not a stream";
 }
 
 TEST(CorpusLoading, FileStreamReadsSeeksAndTells) {
     SKIP_WITHOUT_CORPUS("songs");
     const auto path = corpusFiles("songs").front();
-    void* file = openFileStream(path.string().c_str());
+    void* file = openFileStream(nullptr, path.string().c_str());
     ASSERT_NE(file, nullptr);
     char text[17];
-    EXPECT_EQ(readFileStream(text, 17, file), 17);
+    EXPECT_EQ(readFileStream(nullptr, file, text, 17), 17);
     EXPECT_EQ(std::string(text, 17), "Extended Module: ");
-    EXPECT_EQ(tellFileStream(file), 17);
-    seekFileStream(file, 0, 2);
-    const int32_t length = tellFileStream(file);
+    EXPECT_EQ(tellFileStream(nullptr, file), 17);
+    seekFileStream(nullptr, file, 0, 2);
+    const int32_t length = tellFileStream(nullptr, file);
     EXPECT_EQ(length, static_cast<int32_t>(std::filesystem::file_size(path)));
-    EXPECT_EQ(readFileStream(text, 17, file), 0);
-    seekFileStream(file, -length - 5, 1);
-    EXPECT_EQ(tellFileStream(file), length) << "a seek before the start is not taken";
-    seekFileStream(file, 3, 9);
-    EXPECT_EQ(tellFileStream(file), length);
-    seekFileStream(file, 1, 0);
-    EXPECT_EQ(readFileStream(text, 2, file), 2);
+    EXPECT_EQ(readFileStream(nullptr, file, text, 17), 0);
+    EXPECT_FALSE(seekFileStream(nullptr, file, -length - 5, 1));
+    EXPECT_EQ(tellFileStream(nullptr, file), length) << "a seek before the start is not taken";
+    EXPECT_FALSE(seekFileStream(nullptr, file, 3, 9));
+    EXPECT_EQ(tellFileStream(nullptr, file), length);
+    seekFileStream(nullptr, file, 1, 0);
+    EXPECT_EQ(readFileStream(nullptr, file, text, 2), 2);
     EXPECT_EQ(std::string(text, 2), "xt");
-    closeFileStream(file);
+    closeFileStream(nullptr, file);
 }
 
 }  // namespace

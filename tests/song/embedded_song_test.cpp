@@ -11,22 +11,22 @@ namespace {
 
 TEST(EmbeddedSong, StreamsReadTheSameImageIndependently) {
     ASSERT_GT(embeddedSongLength, 336);
-    void* first = openMemoryStream(nullptr);
+    void* first = openMemoryStream(nullptr, nullptr);
     char text[17];
-    ASSERT_EQ(readMemoryStream(text, 17, first), 17);
+    ASSERT_EQ(readMemoryStream(nullptr, first, text, 17), 17);
     EXPECT_EQ(std::string(text, 17), "Extended Module: ");
-    void* second = openMemoryStream("ignored");
-    EXPECT_EQ(tellMemoryStream(second), 0);
-    seekMemoryStream(second, 0, 2);
-    EXPECT_EQ(tellMemoryStream(second), embeddedSongLength);
-    EXPECT_EQ(tellMemoryStream(first), 17);
-    closeMemoryStream(first);
-    closeMemoryStream(second);
+    void* second = openMemoryStream(nullptr, "ignored");
+    EXPECT_EQ(tellMemoryStream(nullptr, second), 0);
+    seekMemoryStream(nullptr, second, 0, 2);
+    EXPECT_EQ(tellMemoryStream(nullptr, second), embeddedSongLength);
+    EXPECT_EQ(tellMemoryStream(nullptr, first), 17);
+    closeMemoryStream(nullptr, first);
+    closeMemoryStream(nullptr, second);
 
-    void* again = openMemoryStream(nullptr);
-    ASSERT_EQ(readMemoryStream(text, 17, again), 17);
+    void* again = openMemoryStream(nullptr, nullptr);
+    ASSERT_EQ(readMemoryStream(nullptr, again, text, 17), 17);
     EXPECT_EQ(std::string(text, 17), "Extended Module: ") << "closing left the image intact";
-    closeMemoryStream(again);
+    closeMemoryStream(nullptr, again);
 }
 
 TEST(EmbeddedSong, LoadsThroughItsStreamCallbacks) {

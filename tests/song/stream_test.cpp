@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,40 +24,48 @@ struct CallRecord {
     void* readHandle = nullptr;
     void* seekHandle = nullptr;
     int32_t seekOffset = 0;
-    int8_t seekMode = -1;
+    int32_t seekMode = -1;
     void* tellHandle = nullptr;
+    int contextsSeen = 0;  // calls that received the record as their context
 };
 
 CallRecord calls;
 int handleObject = 0;
 
-void* recordOpen(const char* name) {
-    ++calls.opens;
+CallRecord& record(void* context) {
+    auto* record = static_cast<CallRecord*>(context);
+    ++record->contextsSeen;
+    return *record;
+}
+
+void* recordOpen(void* context, const char* name) {
+    ++record(context).opens;
     calls.openedName = name;
     return &handleObject;
 }
-void recordClose(void* handle) {
-    calls.closedHandle = handle;
+void recordClose(void* context, void* handle) {
+    record(context).closedHandle = handle;
 }
-int32_t recordRead(void* buffer, int32_t size, void* handle) {
-    calls.readBuffer = buffer;
+int32_t recordRead(void* context, void* handle, void* buffer, int32_t size) {
+    record(context).readBuffer = buffer;
     calls.readSize = size;
     calls.readHandle = handle;
     return 1234;  // passed on unchanged, even though it exceeds the size
 }
-void recordSeek(void* handle, int32_t offset, int8_t mode) {
-    calls.seekHandle = handle;
+bool recordSeek(void* context, void* handle, int32_t offset, int32_t mode) {
+    record(context).seekHandle = handle;
     calls.seekOffset = offset;
     calls.seekMode = mode;
+    return false;
 }
-int32_t recordTell(void* handle) {
-    calls.tellHandle = handle;
+int32_t recordTell(void* context, void* handle) {
+    record(context).tellHandle = handle;
     return 77;
 }
 
 StreamCallbacks recorder() {
     calls = CallRecord{};
-    return {recordOpen, recordClose, recordRead, recordSeek, recordTell};
+    return {recordOpen, recordClose, recordRead, recordSeek, recordTell, &calls};
 }
 
 TEST(StreamLayer, PassesEveryArgumentInItsPlace) {
@@ -73,7 +83,9 @@ TEST(StreamLayer, PassesEveryArgumentInItsPlace) {
     EXPECT_EQ(calls.readSize, 4);
     EXPECT_EQ(calls.readHandle, &handleObject);
 
-    streamSeek(stream, -12, seekEnd);
+    EXPECT_FALSE(stream->seekFailed);
+    EXPECT_FALSE(streamSeek(stream, -12, seekEnd)) << "the callback's answer";
+    EXPECT_TRUE(stream->seekFailed);
     EXPECT_EQ(calls.seekHandle, &handleObject);
     EXPECT_EQ(calls.seekOffset, -12);
     EXPECT_EQ(calls.seekMode, seekEnd);
@@ -83,14 +95,15 @@ TEST(StreamLayer, PassesEveryArgumentInItsPlace) {
 
     streamClose(stream);
     EXPECT_EQ(calls.closedHandle, &handleObject);
+    EXPECT_EQ(calls.contextsSeen, 5);
 }
 
 TEST(StreamLayer, NullStreamsAreHarmless) {
     recorder();
     char buffer[4] = {};
     EXPECT_EQ(streamRead(buffer, 4, nullptr), 0);
-    EXPECT_EQ(streamTell(nullptr), 0);
-    streamSeek(nullptr, 5, seekSet);
+    EXPECT_EQ(streamTell(nullptr), -1);
+    EXPECT_FALSE(streamSeek(nullptr, 5, seekSet));
     streamClose(nullptr);
     EXPECT_EQ(calls.readHandle, nullptr);
     EXPECT_EQ(calls.seekMode, -1);
@@ -111,13 +124,13 @@ TEST(StreamLayer, OneNullCallbackOpensNothing) {
     EXPECT_FALSE(streamCallbacksComplete(StreamCallbacks{}));
 }
 
-void* failToOpen(const char*) {
+void* failToOpen(void*, const char*) {
     return nullptr;
 }
 
 TEST(SongControl, FailedOpenOrForeignBytesGiveNoSong) {
-    const StreamCallbacks failing{failToOpen, closeMemoryStream, readMemoryStream, seekMemoryStream,
-                                  tellMemoryStream};
+    const StreamCallbacks failing{failToOpen,       closeMemoryStream, readMemoryStream,
+                                  seekMemoryStream, tellMemoryStream,  nullptr};
     std::string reason;
     EXPECT_EQ(loadSong(failing, nullptr, nullptr, &reason), nullptr);
     EXPECT_EQ(reason, "the song could not be opened");
@@ -125,6 +138,47 @@ TEST(SongControl, FailedOpenOrForeignBytesGiveNoSong) {
     // The sanitizer build shows that the stream and the song are released.
     const std::vector<uint8_t> foreign(400, 'x');
     EXPECT_EQ(loadSong(imageStreams(foreign), nullptr, nullptr, nullptr), nullptr);
+}
+
+// A stream that can seek but fails a seek part way through the song: what
+// the loader would read next is not where the song's layout leads.
+struct FailingSeeks {
+    std::vector<uint8_t> bytes;
+    int32_t failFrom;  // seeks to this offset or beyond fail
+};
+
+void* openFailing(void* context, const char*) {
+    const auto* source = static_cast<FailingSeeks*>(context);
+    return createMemoryStream(source->bytes.data(), static_cast<int32_t>(source->bytes.size()));
+}
+
+bool seekFailing(void* context, void* stream, int32_t offset, int32_t mode) {
+    const auto* source = static_cast<FailingSeeks*>(context);
+    if (mode == seekSet && offset >= source->failFrom) {
+        return false;
+    }
+    return seekMemoryStream(nullptr, stream, offset, mode);
+}
+
+TEST(SongControl, ASeekThatFailsPartWayFailsTheLoad) {
+    FailingSeeks source{{}, 400};
+    {
+        std::ifstream file(std::string(PROJECT_SOURCE_DIR) + "/assets/song.xm", std::ios::binary);
+        source.bytes.assign(std::istreambuf_iterator<char>(file), {});
+    }
+    ASSERT_GT(source.bytes.size(), 1000u);
+    const StreamCallbacks callbacks{openFailing, closeMemoryStream, readMemoryStream,
+                                    seekFailing, tellMemoryStream,  &source};
+    std::string reason;
+    EXPECT_EQ(loadSong(callbacks, nullptr, nullptr, &reason), nullptr);
+    EXPECT_EQ(reason, "the stream failed to seek where the song's layout leads");
+
+    source.failFrom = INT32_MAX;
+    Song* song = loadSong(callbacks, nullptr, nullptr, &reason);
+    EXPECT_NE(song, nullptr) << reason;
+    freeSong(song);
+    EXPECT_EQ(loadSongMemory(nullptr, 10, &reason), nullptr);
+    EXPECT_EQ(reason, "no song image given");
 }
 
 TEST(SongControl, FreeSongReleasesAHalfBuiltSong) {

@@ -155,12 +155,13 @@ namespace {
 const std::vector<uint8_t>* image = nullptr;
 int32_t readChunk = 0;
 
-void* openImage(const char*) {
+void* openImage(void*, const char*) {
     return createMemoryStream(image->data(), static_cast<int32_t>(image->size()));
 }
 
-int32_t readInChunks(void* buffer, int32_t size, void* stream) {
-    return readMemoryStream(buffer, readChunk > 0 ? std::min(size, readChunk) : size, stream);
+int32_t readInChunks(void* context, void* stream, void* buffer, int32_t size) {
+    return readMemoryStream(context, stream, buffer,
+                            readChunk > 0 ? std::min(size, readChunk) : size);
 }
 
 }  // namespace
@@ -168,5 +169,6 @@ int32_t readInChunks(void* buffer, int32_t size, void* stream) {
 xmplayer::StreamCallbacks imageStreams(const std::vector<uint8_t>& bytes, int32_t chunk) {
     image = &bytes;
     readChunk = chunk;
-    return {openImage, closeMemoryStream, readInChunks, seekMemoryStream, tellMemoryStream};
+    return {openImage,        closeMemoryStream, readInChunks,
+            seekMemoryStream, tellMemoryStream,  nullptr};
 }

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "generators/xm_writer.h"
+#include "player/player.h"
 #include "player/song/song_loading.h"
 #include "player/song/xm_loader.h"
 #include "tests/song/xm_builder.h"
-#include "generators/xm_writer.h"
 
 using namespace xmplayer;
 
@@ -158,6 +161,40 @@ TEST(XmPatterns, PackedAndUnpackedCellsAreDecoded) {
     expectCell(notes[3], 98, 128, 0, 0, 0);
     expectCell(notes[4], 0, 0, 0, 0x0A, 0x44);
     expectCell(notes[5], 0, 0, 0, 0, 0);
+}
+
+// What a tracker view shows through the public calls: the cells as written
+// (a key-off as the file's 97) and the title, trimmed and printable.
+TEST(XmPatterns, ThePublicViewShowsTheCellsAndTheTitle) {
+    XmSongSpec spec = smallSong();
+    spec.patterns[0].rows = 2;
+    spec.patterns[0].packed = {
+        0x9F, 97,   3,    0x10, 0x0F, 0xFF,  // row 0, channel 0: key-off with everything
+        0x00, 0x07, 0x40, 0x0C, 0x20,        // channel 1
+        0x80, 0x81, 49,                      // row 1: empty, a note alone
+    };
+    std::vector<uint8_t> bytes = buildXm(spec);
+    const std::string title = "  Song\x01 title     ";
+    std::copy(title.begin(), title.end(), bytes.begin() + 17);
+    LoadResult result = load(bytes);
+    ASSERT_NE(result.song, nullptr) << result.reason;
+    const Song& song = *result.song;
+    EXPECT_STREQ(describeSong(song).title, "Song? title");
+    ASSERT_EQ(patternRows(song, 0), 2);
+    EXPECT_EQ(patternRows(song, 1), 0);
+    EXPECT_EQ(patternCells(song, 1, nullptr, 0), 0);
+    std::vector<PatternCell> cells(5);
+    ASSERT_EQ(patternCells(song, 0, cells.data(), 3), 4);
+    const std::vector<std::array<uint8_t, 5>> expected{
+        {97, 3, 0x10, 0x0F, 0xFF}, {0, 7, 0x40, 0x0C, 0x20}, {0, 0, 0, 0, 0}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const PatternCell& cell = cells[i];
+        EXPECT_EQ((std::array<uint8_t, 5>{cell.note, cell.instrument, cell.volume, cell.effect,
+                                          cell.parameter}),
+                  expected[i])
+            << i;
+    }
+    EXPECT_EQ(cells[3].note, 0) << "beyond the capacity nothing is written";
 }
 
 TEST(XmPatterns, RowCountsAndPatternsBeyondTheFile) {

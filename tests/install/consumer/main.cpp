@@ -28,7 +28,9 @@ void SDLCALL fillAudio(void* userData, Uint8* stream, int length) {
     auto& playing = *static_cast<Playing*>(userData);
     auto* frames = reinterpret_cast<float*>(stream);
     const int frameCount = length / static_cast<int>(2 * sizeof(float));
-    xmplayer::renderFloatFrames(*playing.player, frames, frameCount);
+    const int32_t rendered = xmplayer::renderFloatFrames(*playing.player, frames, frameCount);
+    // Once a pass limit ends the song the rest is silence, not stale memory.
+    std::fill(frames + 2 * rendered, frames + 2 * frameCount, 0.0f);
     for (int i = 0; i < 2 * frameCount; ++i) {
         playing.peak = std::max(playing.peak, std::fabs(frames[i]));
     }
