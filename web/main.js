@@ -168,6 +168,7 @@ async function loadSong(bytes, fileName) {
 function stopNode() {
   if (state.node !== null) {
     state.node.port.onmessage = null;
+    state.node.port.postMessage({ type: 'stop' });
     state.node.disconnect();
     state.node = null;
   }

@@ -18,10 +18,14 @@ class XmPlayerProcessor extends AudioWorkletProcessor {
     this.reportEvery = settings.reportEvery ?? 4;
     this.quanta = 0;
     this.ended = false;
+    this.stopped = false;
     this.player = null;
     this.port.onmessage = (event) => this.receive(event.data);
     XmLibrary.create(createXmPlayerModule, settings.wasmBytes)
       .then((library) => {
+        if (this.stopped) {
+          return;
+        }
         this.song = library.loadSong(settings.songBytes);
         this.startPlayer(settings.startMilliseconds ?? 0);
         this.port.postMessage({ type: 'ready' });
@@ -42,6 +46,11 @@ class XmPlayerProcessor extends AudioWorkletProcessor {
   }
 
   receive(message) {
+    if (message.type === 'stop') {
+      // The page has done with this node: process() lets it go.
+      this.stopped = true;
+      return;
+    }
     if (this.player === null) {
       return;
     }
@@ -100,6 +109,13 @@ class XmPlayerProcessor extends AudioWorkletProcessor {
   }
 
   process(inputs, outputs) {
+    if (this.stopped) {
+      this.player?.destroy();
+      this.song?.free();
+      this.player = null;
+      this.song = null;
+      return false;
+    }
     const [left, right] = outputs[0];
     if (this.player === null || this.ended) {
       return true;

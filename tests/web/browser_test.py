@@ -87,6 +87,7 @@ class WebPlayerTest(unittest.TestCase):
                      "--autoplay-policy=no-user-gesture-required", "--window-size=1280,960",
                      f"--user-data-dir={cls.profile}"):
             options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         driver_path = shutil.which("chromedriver") or "/usr/bin/chromedriver"
         cls.driver = webdriver.Chrome(service=Service(executable_path=driver_path), options=options)
         cls.driver.set_script_timeout(120)
@@ -100,9 +101,14 @@ class WebPlayerTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        # Whatever the tests did, the page's scripts threw nothing and logged
+        # no error.
+        errors = [entry["message"] for entry in cls.driver.get_log("browser") if entry["level"] == "SEVERE"]
         cls.driver.quit()
         cls.server.shutdown()
         shutil.rmtree(cls.profile, ignore_errors=True)
+        if errors:
+            raise AssertionError("the page logged errors:\n" + "\n".join(errors))
 
     @classmethod
     def wait_for(cls, condition, what, seconds=30):
@@ -232,8 +238,14 @@ class WebPlayerTest(unittest.TestCase):
             status = self.driver.find_element("id", "status")
             self.assertIn("error", status.get_attribute("class"))
             self.assertRegex(status.text, r"Cannot play tmp\w+\.xm: \w+")
-            # The song that played goes on.
+            # The song that played goes on, until another one is opened.
             self.assertEqual(self.text("title"), "rhino sting")
+            self.assertTrue(self.state()["playing"])
+            self.driver.find_element("id", "file").send_keys(os.path.abspath(os.path.join(arguments.corpus,
+                                                                                          SONG)))
+            self.wait_for(lambda: self.text("title") == self.title, "the next song's title")
+            self.wait_for(lambda: self.state()["playing"] and 0 < self.state().get("milliseconds", 0) < 5000,
+                          "the next song from its start")
         finally:
             self.driver.close()
             self.driver.switch_to.window(main)
