@@ -528,6 +528,9 @@ ui.seek.addEventListener('input', () => {
   state.seeking = true;
   ui.time.textContent = `${formatTime(Number(ui.seek.value))} / ${formatTime(state.duration.milliseconds)}`;
 });
+// A drag let go where it started moves nothing, and the bar follows the song
+// again.
+ui.seek.addEventListener('pointerup', () => { state.seeking = false; });
 ui.seek.addEventListener('change', () => {
   state.seeking = false;
   send({ type: 'seekTime', milliseconds: Number(ui.seek.value) });
