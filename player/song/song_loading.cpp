@@ -150,17 +150,23 @@ Song* loadSongMemory(const void* data, std::size_t size, std::string* reason) {
 }
 
 Song* loadSongFile(const char* path, std::string* reason, XmFileFacts* facts) {
-    // The stream layer only says that a file could not be opened; the system
-    // knows why.
-    std::FILE* probe = path != nullptr ? std::fopen(path, "rb") : nullptr;
-    if (probe == nullptr) {
-        if (reason != nullptr) {
-            *reason = path != nullptr ? std::strerror(errno) : "no file named";
-        }
+    if (path == nullptr) {
+        refuse(reason, "no file named");
         return nullptr;
     }
-    std::fclose(probe);
-    return loadSong(fileStreamCallbacks(), path, nullptr, reason, facts);
+    // Opened here, where the system can still say why it cannot be, and only
+    // once: a named pipe opened twice would lose what was written to it.
+    errno = 0;
+    void* file = openFileStream(nullptr, path);
+    if (file == nullptr) {
+        refuse(reason, errno != 0 ? std::strerror(errno)
+                                  : "not a file the player reads (a folder, or over 2 GiB)");
+        return nullptr;
+    }
+    StreamCallbacks opened = fileStreamCallbacks();
+    opened.open = [](void* context, const char*) { return context; };
+    opened.context = file;
+    return loadSong(opened, path, nullptr, reason, facts);
 }
 
 bool freeSong(Song* song) {

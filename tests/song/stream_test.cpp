@@ -4,12 +4,18 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/memory_stream.h"
 #include "player/song/song_loading.h"
 #include "player/song/stream.h"
 #include "tests/song/xm_builder.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace xmplayer;
 
@@ -180,6 +186,33 @@ TEST(SongControl, ASeekThatFailsPartWayFailsTheLoad) {
     EXPECT_EQ(loadSongMemory(nullptr, 10, &reason), nullptr);
     EXPECT_EQ(reason, "no song image given");
 }
+
+#if !defined(_WIN32)
+// A pipe cannot seek: the file stream opens it all the same, and the loader
+// reads it through once.
+TEST(SongControl, AFileThatIsAPipeLoads) {
+    const std::string fifo = ::testing::TempDir() + "song_pipe_" + std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ifstream file(std::string(PROJECT_SOURCE_DIR) + "/assets/song.xm", std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
+    std::thread writer([&] {
+        std::ofstream pipe(fifo, std::ios::binary);
+        pipe.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    });
+    std::string reason;
+    Song* piped = loadSongFile(fifo.c_str(), &reason, nullptr);
+    writer.join();
+    ::unlink(fifo.c_str());
+    ASSERT_NE(piped, nullptr) << reason;
+    Song* stored = loadSongMemory(bytes.data(), bytes.size(), &reason);
+    ASSERT_NE(stored, nullptr) << reason;
+    EXPECT_EQ(piped->patternCount, stored->patternCount);
+    EXPECT_EQ(piped->instrumentCount, stored->instrumentCount);
+    EXPECT_EQ(piped->instruments[0].samples[0]->length, stored->instruments[0].samples[0]->length);
+    freeSong(piped);
+    freeSong(stored);
+}
+#endif
 
 TEST(SongControl, FreeSongReleasesAHalfBuiltSong) {
     EXPECT_FALSE(freeSong(nullptr));
