@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project builds, runs and tests with.
+# Installs the Debian packages the project builds, runs and tests with; with
+# `web`, only those that build the web player (scripts/run-web.sh).
 # Idempotent: prints nothing and changes nothing when all are present.
 set -euo pipefail
 
@@ -25,7 +26,16 @@ packages=(
     # The Python module, installed offline into a virtual environment with
     # Debian's NumPy and build tools.
     python3-venv python3-numpy python3-setuptools python3-wheel
+    # The web player: the WebAssembly compiler (which brings Node's acorn), and
+    # the browser, its driver and the Python client its tests drive them with.
+    emscripten chromium chromium-driver python3-selenium
 )
+
+case "${1:-}" in
+    "") ;;
+    web) packages=(cmake emscripten) ;;
+    *) echo "usage: install-deps.sh [web]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

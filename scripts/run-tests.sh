@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build (unit, tool and
 # end-to-end tests, with the shared library of the C API), the Python module's
-# tests, the Windows builds with their tests under Wine
+# tests, the web player's WebAssembly build with its tests in Node and headless
+# Chromium, the Windows builds with their tests under Wine
 # (scripts/run-windows-tests.sh), the sanitizer builds, and the fuzzers for a
 # bounded time.
 set -euo pipefail
@@ -19,6 +20,14 @@ step "Release tests"
 ctest --test-dir "$root/build/release" --output-on-failure -j"$jobs"
 step "Python module"
 "$root/scripts/run-python-tests.sh" "$root/build/release"
+
+step "Web player build (WebAssembly)"
+cmake -S "$root" -B "$root/build/web" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/emscripten.cmake" \
+    -DNATIVE_XM_RENDER="$root/build/release/tools/xm_render" >/dev/null
+cmake --build "$root/build/web" -j"$jobs"
+step "Web player tests: Node and headless Chromium"
+ctest --test-dir "$root/build/web" --output-on-failure -j"$jobs" -L web
 
 "$root/scripts/run-windows-tests.sh"
 
