@@ -71,7 +71,26 @@ void startNote(MixVoice* voice, const Sample* sample) {
     voice->rampFramesLeft = 0;
 }
 
-void updateVolume(const MusicChannel* channel, MixVoice* voice, int32_t globalVolume) {
+// Each side's share of a voice under the square-root pan law, in 1/65536: the
+// square root of the side's part of 256 panning steps. The far side of a voice
+// panned hard keeps 1/16, a centred voice about 0.71 on each side.
+const std::array<int32_t, 257> squareRootShares = [] {
+    std::array<int32_t, 257> shares{};
+    for (int i = 0; i < static_cast<int>(shares.size()); ++i) {
+        shares[i] = static_cast<int32_t>(std::lround(std::sqrt(i / 256.0) * 65536.0));
+    }
+    return shares;
+}();
+
+// Panning 0 is the left side and 255 the right.
+void setSquareRootGains(MixVoice* voice) {
+    const int64_t volume = voice->volume;
+    voice->targetLeft = static_cast<int32_t>(volume * squareRootShares[256 - voice->panning] >> 16);
+    voice->targetRight = static_cast<int32_t>(volume * squareRootShares[voice->panning] >> 16);
+}
+
+void updateVolume(const MusicChannel* channel, MixVoice* voice, int32_t globalVolume,
+                  bool squareRootPanning) {
     // Every factor is an integer and the product stays far below 2^53, so the
     // double product is exact; full scale (64, 64, 65536, 64) gives 127.
     const double product = static_cast<double>(channel->volume + channel->volumeDelta) *
@@ -80,11 +99,15 @@ void updateVolume(const MusicChannel* channel, MixVoice* voice, int32_t globalVo
     const int32_t volume = truncateToInt32(product);
     voice->volume = volume;
     voice->volumeCopy = volume;
+    if (squareRootPanning) {
+        setSquareRootGains(voice);
+        return;
+    }
     voice->targetLeft = voice->panning * volume / 255;
     voice->targetRight = (255 - voice->panning) * volume / 255;
 }
 
-void updatePanning(const MusicChannel* channel, MixVoice* voice) {
+void updatePanning(const MusicChannel* channel, MixVoice* voice, bool squareRootPanning) {
     // The envelope's swing narrows toward the sides: 4 units per envelope step
     // at the centre, none at the extremes. The quotient is taken first.
     const int64_t distance = std::llabs(int64_t{channel->panning} - 128);
@@ -94,6 +117,10 @@ void updatePanning(const MusicChannel* channel, MixVoice* voice) {
     const auto p = static_cast<int32_t>(panning);
     voice->panning = p;
     voice->panningCopy = p;
+    if (squareRootPanning) {
+        setSquareRootGains(voice);
+        return;
+    }
     voice->targetLeft = voice->volume * p / 255;
     voice->targetRight = (255 - p) * voice->volume / 255;
 }
@@ -164,10 +191,10 @@ void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* samp
         startNote(voice, sample != nullptr ? sample : &emptySample);
     }
     if ((flags & VolumeChanged) != 0) {
-        updateVolume(channel, voice, sequencer.globalVolume);
+        updateVolume(channel, voice, sequencer.globalVolume, sequencer.rules.squareRootPanning);
     }
     if ((flags & PanningChanged) != 0) {
-        updatePanning(channel, voice);
+        updatePanning(channel, voice, sequencer.rules.squareRootPanning);
     }
     if ((flags & FrequencyChanged) != 0) {
         updateFrequency(sequencer, channel, voice);
