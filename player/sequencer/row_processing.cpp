@@ -15,6 +15,7 @@ namespace {
 
 constexpr int32_t noFade = 65536;
 constexpr int32_t highestBreakRow = 63;
+constexpr int32_t highestRealNote = 119;
 
 // What one row tick needs besides the channel and its cell.
 struct RowContext {
@@ -315,7 +316,10 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     channel->flags = 0;
 
     if (playsNote) {
-        channel->realNote = static_cast<uint8_t>(cell.note - 1 + row.sample->relativeNote);
+        // A relative note may take the note beyond the ten octaves of the
+        // period formulas: it plays at the nearest end instead.
+        channel->realNote = static_cast<uint8_t>(
+            std::clamp(cell.note - 1 + row.sample->relativeNote, 0, highestRealNote));
         channel->notePeriod = (song->flags & linearFrequencyTable) != 0
                                   ? linearPeriod(channel->realNote, finetuneOf(row))
                                   : amigaPeriod(channel->realNote, finetuneOf(row));
