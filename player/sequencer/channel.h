@@ -46,6 +46,7 @@ struct MusicChannel {
     uint8_t keyOff;
     uint8_t instrumentIndex;
     uint8_t realNote;
+    int8_t finetune;  // the finetune the last note was given
     int32_t notePeriod;
     uint8_t lastEffect;
     int32_t sampleOffsetParam;

@@ -16,7 +16,11 @@ struct PlaybackRules {
     bool squareRootPanning = false;
 
     // ---- Pitch: arpeggio, finetune, portamento
-    // (rules filled in with their behaviours)
+    // Finetune ignores its lowest 3 bits [Finetune-Precision, finetune].
+    bool coarseFinetune = false;
+    // E5x gives the note on its row the finetune (x - 8) x 16, any other note
+    // its sample's, and a tone portamento's note the one playing [finetune].
+    bool finetuneOnNote = false;
 
     // ---- Row timing: delays, retriggers, cuts, slides' memories, modulation
     // (rules filled in with their behaviours)
@@ -36,6 +40,8 @@ constexpr PlaybackRules ft2Rules{
     // ---- Panning
     .squareRootPanning = true,
     // ---- Pitch
+    .coarseFinetune = true,
+    .finetuneOnNote = true,
     // ---- Row timing
     // ---- Notes and instruments
     // ---- Song flow

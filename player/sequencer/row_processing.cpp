@@ -69,8 +69,9 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             break;
         case ExtendedCommand::SetFinetune:
             // The finetune lasts for later notes of the sample in this
-            // playback; the empty sample's stays 0.
-            if (row.finetune != nullptr) {
+            // playback; the empty sample's stays 0. Under FastTracker 2's
+            // rules it is the note's on this row alone (see noteFinetune).
+            if (row.finetune != nullptr && !sequencer.rules.finetuneOnNote) {
                 *row.finetune = static_cast<int8_t>(y);
             }
             break;
@@ -288,6 +289,30 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
     }
 }
 
+// The finetune of a note, kept in the channel for the tick effects. The
+// player's own rules take the sample's as this playback keeps it. FastTracker
+// 2's give a note its sample's, or (x - 8) x 16 when the row holds E5x, and a
+// tone portamento's note the one playing; they ignore the lowest 3 bits.
+int8_t noteFinetune(MusicChannel* channel, const PatternNote& cell, const RowContext& row,
+                    bool portamentoRow) {
+    const PlaybackRules& rules = row.sequencer.rules;
+    int8_t finetune = finetuneOf(row);
+    if (rules.finetuneOnNote) {
+        if (portamentoRow) {
+            finetune = channel->finetune;
+        }
+        if (effectOf(cell) == Effect::Extended &&
+            extendedCommandOf(cell) == ExtendedCommand::SetFinetune) {
+            finetune = static_cast<int8_t>(((cell.effectParam & 0x0F) - 8) * 16);
+        }
+    }
+    if (rules.coarseFinetune) {
+        finetune = static_cast<int8_t>(finetune & ~7);
+    }
+    channel->finetune = finetune;
+    return finetune;
+}
+
 void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
     Sequencer& sequencer = row.sequencer;
     const Song* song = sequencer.song;
@@ -320,9 +345,10 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
         // period formulas: it plays at the nearest end instead.
         channel->realNote = static_cast<uint8_t>(
             std::clamp(cell.note - 1 + row.sample->relativeNote, 0, highestRealNote));
+        const int8_t finetune = noteFinetune(channel, cell, row, portamentoRow);
         channel->notePeriod = (song->flags & linearFrequencyTable) != 0
-                                  ? linearPeriod(channel->realNote, finetuneOf(row))
-                                  : amigaPeriod(channel->realNote, finetuneOf(row));
+                                  ? linearPeriod(channel->realNote, finetune)
+                                  : amigaPeriod(channel->realNote, finetune);
         if (!portamentoRow) {
             channel->period = channel->notePeriod;
         }

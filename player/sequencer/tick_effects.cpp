@@ -275,7 +275,9 @@ void processTickEffects(Sequencer& sequencer) {
         const Sample* sample = channelSample(instrument, channel);
         const int8_t* finetune = channelFinetune(sequencer, channel);
         const TickContext tick{sequencer, instrument, sample,
-                               finetune != nullptr ? *finetune : sample->finetune};
+                               sequencer.rules.finetuneOnNote ? channel->finetune
+                               : finetune != nullptr          ? *finetune
+                                                              : sample->finetune};
 
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
