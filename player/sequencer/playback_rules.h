@@ -16,6 +16,12 @@ struct PlaybackRules {
     bool squareRootPanning = false;
 
     // ---- Pitch: arpeggio, finetune, portamento
+    // Arpeggio's step follows the ticks left in the row, not the tick [Arpeggio].
+    bool arpeggioByTicksLeft = false;
+    // Arpeggio's notes come from the note table: after a slide they snap to the
+    // semitone, and beyond the table's top they play its last pitch
+    // [ArpeggioClamp, ArpeggioClamp_old, ArpSlide_old].
+    bool arpeggioFromNoteTable = false;
     // Finetune ignores its lowest 3 bits [Finetune-Precision, finetune].
     bool coarseFinetune = false;
     // E5x gives the note on its row the finetune (x - 8) x 16, any other note
@@ -40,6 +46,8 @@ constexpr PlaybackRules ft2Rules{
     // ---- Panning
     .squareRootPanning = true,
     // ---- Pitch
+    .arpeggioByTicksLeft = true,
+    .arpeggioFromNoteTable = true,
     .coarseFinetune = true,
     .finetuneOnNote = true,
     // ---- Row timing

@@ -79,20 +79,85 @@ int32_t arpeggioOffset(const MusicChannel* channel, const TickContext& tick, int
            amigaPeriod(channel->realNote, finetune);
 }
 
+// The note table that FastTracker 2 looks notes up in: 96 notes of 16
+// finetune steps each.
+constexpr int32_t tableTopNote = 95;
+constexpr int32_t tableLastStep = tableTopNote * 16 + 15;
+
+// The table's note nearest a period at the channel's finetune; of two equally
+// near, the lower.
+int32_t nearestTableNote(int32_t period, int8_t finetune, bool linear) {
+    if (linear) {
+        const int32_t aboveLowest = linearPeriod(0, finetune) - period + 31;
+        return aboveLowest < 0 ? 0 : std::min(aboveLowest / 64, tableTopNote);
+    }
+    // Amiga periods fall as the note rises: the first note at or above the
+    // period's pitch, or the one below it when that is nearer.
+    int32_t low = 0;
+    int32_t high = tableTopNote;
+    while (low < high) {
+        const int32_t middle = (low + high) / 2;
+        if (amigaPeriod(static_cast<uint8_t>(middle), finetune) <= period) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    if (low > 0 && amigaPeriod(static_cast<uint8_t>(low - 1), finetune) - period <=
+                       period - amigaPeriod(static_cast<uint8_t>(low), finetune)) {
+        return low - 1;
+    }
+    return low;
+}
+
+// The table's period for a note; a note beyond the table's last step plays
+// that step's period, the top note at its highest finetune.
+int32_t tablePeriod(int32_t note, int8_t finetune, bool linear) {
+    if (note * 16 + (finetune >> 3) > tableLastStep) {
+        note = tableTopNote;
+        finetune = 15 * 8;
+    }
+    const auto tableNote = static_cast<uint8_t>(note);
+    return linear ? linearPeriod(tableNote, finetune) : amigaPeriod(tableNote, finetune);
+}
+
+// The period offset to the table's note `semitones` above the note nearest the
+// channel's period, so a slid period snaps to the semitone.
+int32_t tableArpeggioOffset(const MusicChannel* channel, const TickContext& tick,
+                            int32_t semitones) {
+    const bool linear = (tick.sequencer.song->flags & linearFrequencyTable) != 0;
+    const int32_t note = nearestTableNote(channel->period, tick.finetune, linear);
+    const int32_t period = tablePeriod(note + semitones, tick.finetune, linear);
+    return linear ? channel->period - period : period - channel->period;
+}
+
+// Which of the three notes plays: 0 the base, 1 the first, 2 the second.
+// FastTracker 2 counts the ticks left in the row, its tick counter running
+// down; past 15 its step table runs into other data, which gives the base at
+// 16 and the second note above.
+int32_t arpeggioStep(const Sequencer& sequencer) {
+    if (!sequencer.rules.arpeggioByTicksLeft) {
+        return sequencer.tick % 3;
+    }
+    const int32_t speed = std::max(sequencer.speed, 1);
+    const int32_t ticksLeft = speed - sequencer.tick % speed;
+    if (ticksLeft < 16) {
+        return ticksLeft % 3;
+    }
+    return ticksLeft == 16 ? 0 : 2;
+}
+
 void arpeggio(MusicChannel* channel, const TickContext& tick, uint8_t param) {
     if (param == 0) {
         return;
     }
     // On the base note's ticks periodDelta is left as the volume column set it.
-    switch (tick.sequencer.tick % 3) {
-        case 1:
-            channel->periodDelta = arpeggioOffset(channel, tick, param >> 4);
-            break;
-        case 2:
-            channel->periodDelta = arpeggioOffset(channel, tick, param & 0x0F);
-            break;
-        default:
-            break;
+    const int32_t step = arpeggioStep(tick.sequencer);
+    if (step != 0) {
+        const int32_t semitones = step == 1 ? param >> 4 : param & 0x0F;
+        channel->periodDelta = tick.sequencer.rules.arpeggioFromNoteTable
+                                   ? tableArpeggioOffset(channel, tick, semitones)
+                                   : arpeggioOffset(channel, tick, semitones);
     }
     channel->flags |= FrequencyChanged;
 }
