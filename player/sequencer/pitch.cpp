@@ -19,6 +19,9 @@ constexpr int32_t linearBasePeriod = 4608;  // the period of 8363 Hz
 constexpr double linearBaseFrequency = 8363.0;
 constexpr int32_t amigaClock = 14317056;
 constexpr int32_t lowestSteppedFrequency = 100;
+// With 16-bit periods a wrapped period may ask for almost no frequency at all;
+// the voice then all but stands still, as in the tracker.
+constexpr int32_t lowestSixteenBitFrequency = 1;
 constexpr double volumeScale = 34359738368.0;  // 2^35
 
 // Amiga period of a whole note m, for every m that amigaPeriod asks for: the
@@ -137,12 +140,30 @@ int32_t linearFrequency(LinearFrequencyCache& cache, int64_t units) {
     return answer.frequency;
 }
 
+// The period offset that FastTracker 2 plays a linear period at. It takes the
+// period's 16-bit distance below 9216: the remainder by 768 gives the pitch
+// within the octave and the quotient a shift whose count wraps at 32, so a
+// period beyond 9216 or below 1 comes round to an audible pitch again.
+int64_t wrappedLinearUnits(int32_t period) {
+    const auto distance = static_cast<uint16_t>(2 * linearBasePeriod - period);
+    const int32_t shift = (14 - distance / 768) & 31;
+    return distance % 768 + 768 * (8 - shift);
+}
+
 void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice* voice) {
     int32_t frequency;
     if ((sequencer.song->flags & linearFrequencyTable) != 0) {
-        frequency =
-            linearFrequency(sequencer.linearFrequencies,
-                            int64_t{linearBasePeriod} - channel->period + channel->periodDelta);
+        frequency = linearFrequency(
+            sequencer.linearFrequencies,
+            sequencer.rules.sixteenBitPeriods
+                ? wrappedLinearUnits(channel->period - channel->periodDelta)
+                : int64_t{linearBasePeriod} - channel->period + channel->periodDelta);
+    } else if (sequencer.rules.sixteenBitPeriods) {
+        const auto period = static_cast<uint16_t>(channel->period + channel->periodDelta);
+        if (period == 0) {
+            return;  // as for a zero period, the voice keeps its frequency
+        }
+        frequency = amigaClock / period;
     } else {
         frequency = amigaClock / (channel->period + channel->periodDelta);
     }
@@ -151,8 +172,9 @@ void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice
     if (rate <= 0) {
         return;  // no output opened: there is nothing to step against
     }
-    const auto stepped = static_cast<uint32_t>(
-        frequency < lowestSteppedFrequency ? lowestSteppedFrequency : frequency);
+    const int32_t lowest =
+        sequencer.rules.sixteenBitPeriods ? lowestSixteenBitFrequency : lowestSteppedFrequency;
+    const auto stepped = static_cast<uint32_t>(frequency < lowest ? lowest : frequency);
     const auto unsignedRate = static_cast<uint32_t>(rate);
     voice->stepInt = static_cast<int32_t>(stepped / unsignedRate);
     voice->stepFrac =

@@ -27,6 +27,10 @@ struct PlaybackRules {
     // E5x gives the note on its row the finetune (x - 8) x 16, any other note
     // its sample's, and a tone portamento's note the one playing [finetune].
     bool finetuneOnNote = false;
+    // Periods are 16-bit: slides up in pitch (1xx, E1x, X1x) stop at 1, slides
+    // down at 32000 unless they wrap, and the frequency wraps around as the
+    // tracker's octave shift does [FreqWraparound].
+    bool sixteenBitPeriods = false;
 
     // ---- Row timing: delays, retriggers, cuts, slides' memories, modulation
     // (rules filled in with their behaviours)
@@ -50,6 +54,7 @@ constexpr PlaybackRules ft2Rules{
     .arpeggioFromNoteTable = true,
     .coarseFinetune = true,
     .finetuneOnNote = true,
+    .sixteenBitPeriods = true,
     // ---- Row timing
     // ---- Notes and instruments
     // ---- Song flow

@@ -55,14 +55,18 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
                 channel->finePortaUpParam = y;
             }
             channel->period =
-                boundedPeriod(int64_t{channel->period} - 4 * channel->finePortaUpParam);
+                sequencer.rules.sixteenBitPeriods
+                    ? periodSlidUpIn16Bits(channel->period, 4 * channel->finePortaUpParam)
+                    : boundedPeriod(int64_t{channel->period} - 4 * channel->finePortaUpParam);
             break;
         case ExtendedCommand::FinePortamentoDown:
             if (y != 0) {
                 channel->finePortaDownParam = y;
             }
             channel->period =
-                boundedPeriod(int64_t{channel->period} + 4 * channel->finePortaDownParam);
+                sequencer.rules.sixteenBitPeriods
+                    ? periodSlidDownIn16Bits(channel->period, 4 * channel->finePortaDownParam)
+                    : boundedPeriod(int64_t{channel->period} + 4 * channel->finePortaDownParam);
             break;
         case ExtendedCommand::VibratoWaveform:
             channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0xF0) | y);
@@ -275,13 +279,17 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
                     channel->xfinePortaUpParam = y;
                 }
                 channel->period =
-                    boundedPeriod(int64_t{channel->period} - channel->xfinePortaUpParam);
+                    sequencer.rules.sixteenBitPeriods
+                        ? periodSlidUpIn16Bits(channel->period, channel->xfinePortaUpParam)
+                        : boundedPeriod(int64_t{channel->period} - channel->xfinePortaUpParam);
             } else if (x == 2) {
                 if (y != 0) {
                     channel->xfinePortaDownParam = y;
                 }
                 channel->period =
-                    boundedPeriod(int64_t{channel->period} + channel->xfinePortaDownParam);
+                    sequencer.rules.sixteenBitPeriods
+                        ? periodSlidDownIn16Bits(channel->period, channel->xfinePortaDownParam)
+                        : boundedPeriod(int64_t{channel->period} + channel->xfinePortaDownParam);
             }
             break;
         default:

@@ -253,12 +253,17 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             break;
         case Effect::PortamentoUp:
             channel->period =
-                std::max(channel->period - 4 * channel->portaUpParam, lowestPortamentoPeriod);
+                sequencer.rules.sixteenBitPeriods
+                    ? periodSlidUpIn16Bits(channel->period, 4 * channel->portaUpParam)
+                    : std::max(channel->period - 4 * channel->portaUpParam, lowestPortamentoPeriod);
             channel->periodDelta = 0;
             channel->flags |= FrequencyChanged;
             break;
         case Effect::PortamentoDown:
-            channel->period = boundedPeriod(int64_t{channel->period} + 4 * channel->portaDownParam);
+            channel->period =
+                sequencer.rules.sixteenBitPeriods
+                    ? periodSlidDownIn16Bits(channel->period, 4 * channel->portaDownParam)
+                    : boundedPeriod(int64_t{channel->period} + 4 * channel->portaDownParam);
             channel->periodDelta = 0;
             channel->flags |= FrequencyChanged;
             break;
