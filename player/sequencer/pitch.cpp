@@ -197,6 +197,58 @@ int32_t amigaPeriod(uint8_t note, int8_t finetune) {
     return p0 + ((p0 - above) * finetune) / -128;
 }
 
+namespace {
+
+// The note table that FastTracker 2 looks notes up in: 96 notes of 16
+// finetune steps each.
+constexpr int32_t tableTopNote = 95;
+constexpr int32_t tableLastStep = tableTopNote * 16 + 15;
+
+// The table's note nearest a period at the channel's finetune; of two equally
+// near, the lower.
+int32_t nearestTableNote(int32_t period, int8_t finetune, bool linear) {
+    if (linear) {
+        const int32_t aboveLowest = linearPeriod(0, finetune) - period + 31;
+        return aboveLowest < 0 ? 0 : std::min(aboveLowest / 64, tableTopNote);
+    }
+    // Amiga periods fall as the note rises: the first note at or above the
+    // period's pitch, or the one below it when that is nearer.
+    int32_t low = 0;
+    int32_t high = tableTopNote;
+    while (low < high) {
+        const int32_t middle = (low + high) / 2;
+        if (amigaPeriod(static_cast<uint8_t>(middle), finetune) <= period) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    if (low > 0 && amigaPeriod(static_cast<uint8_t>(low - 1), finetune) - period <=
+                       period - amigaPeriod(static_cast<uint8_t>(low), finetune)) {
+        return low - 1;
+    }
+    return low;
+}
+
+// The table's period for a note; a note beyond the table's last step plays
+// that step's period, the top note at its highest finetune.
+int32_t tablePeriod(int32_t note, int8_t finetune, bool linear) {
+    if (note * 16 + (finetune >> 3) > tableLastStep) {
+        note = tableTopNote;
+        finetune = 15 * 8;
+    }
+    const auto tableNote = static_cast<uint8_t>(note);
+    return linear ? linearPeriod(tableNote, finetune) : amigaPeriod(tableNote, finetune);
+}
+
+}  // namespace
+
+int32_t tableNoteOffset(int32_t period, int8_t finetune, bool linear, int32_t semitones) {
+    const int32_t note = nearestTableNote(period, finetune, linear);
+    const int32_t target = tablePeriod(note + semitones, finetune, linear);
+    return linear ? period - target : target - period;
+}
+
 void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* sample) {
     MixVoice* voice = channel->voice;
     if (voice == nullptr) {

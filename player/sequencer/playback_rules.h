@@ -31,6 +31,12 @@ struct PlaybackRules {
     // down at 32000 unless they wrap, and the frequency wraps around as the
     // tracker's octave shift does [FreqWraparound].
     bool sixteenBitPeriods = false;
+    // E3x glissando: tone portamento moves in semitone steps [Glissando].
+    bool glissando = false;
+    // Tone portamento keeps the direction its note set; a period that another
+    // slide moved past the target reaches the target at once
+    // [PortaResetDirection].
+    bool portamentoDirection = false;
 
     // ---- Row timing: delays, retriggers, cuts, slides' memories, modulation
     // (rules filled in with their behaviours)
@@ -55,6 +61,8 @@ constexpr PlaybackRules ft2Rules{
     .coarseFinetune = true,
     .finetuneOnNote = true,
     .sixteenBitPeriods = true,
+    .glissando = true,
+    .portamentoDirection = true,
     // ---- Row timing
     // ---- Notes and instruments
     // ---- Song flow

@@ -68,6 +68,9 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
                     ? periodSlidDownIn16Bits(channel->period, 4 * channel->finePortaDownParam)
                     : boundedPeriod(int64_t{channel->period} + 4 * channel->finePortaDownParam);
             break;
+        case ExtendedCommand::Glissando:
+            channel->glissando = y;
+            break;
         case ExtendedCommand::VibratoWaveform:
             channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0xF0) | y);
             break;
@@ -357,6 +360,9 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
         channel->notePeriod = (song->flags & linearFrequencyTable) != 0
                                   ? linearPeriod(channel->realNote, finetune)
                                   : amigaPeriod(channel->realNote, finetune);
+        if (sequencer.rules.portamentoDirection && slidesToNote(cell)) {
+            channel->portaUpward = channel->notePeriod < channel->period ? 1 : 0;
+        }
         if (!portamentoRow) {
             channel->period = channel->notePeriod;
         }
@@ -375,6 +381,10 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     }
     stepEnvelopes(channel, row.instrument, true);
     applyEffect(channel, cell, row, held);
+    if (sequencer.rules.glissando && channel->glissando != 0 && slidesToNote(cell)) {
+        channel->periodDelta = tableNoteOffset(channel->period, channel->finetune,
+                                               (song->flags & linearFrequencyTable) != 0, 0);
+    }
     stepAutoVibrato(channel, row.instrument);
     updateVoice(sequencer, channel, row.sample);
 }

@@ -36,7 +36,8 @@ void slideVolume(MusicChannel* channel, uint8_t param) {
     channel->flags |= VolumeChanged;
 }
 
-void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
+void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn,
+                           const PlaybackRules& rules) {
     const uint8_t low = volumeColumn & 0x0F;
     switch (volumeColumn >> 4) {
         case 0x6:
@@ -61,7 +62,7 @@ void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
             channel->flags |= PanningChanged;
             break;
         case 0xF:
-            tonePortamento(channel);
+            tonePortamento(channel, rules.portamentoDirection);
             break;
         default:
             break;
@@ -77,58 +78,6 @@ int32_t arpeggioOffset(const MusicChannel* channel, const TickContext& tick, int
     const int8_t finetune = tick.finetune;
     return amigaPeriod(static_cast<uint8_t>(channel->realNote + semitones), finetune) -
            amigaPeriod(channel->realNote, finetune);
-}
-
-// The note table that FastTracker 2 looks notes up in: 96 notes of 16
-// finetune steps each.
-constexpr int32_t tableTopNote = 95;
-constexpr int32_t tableLastStep = tableTopNote * 16 + 15;
-
-// The table's note nearest a period at the channel's finetune; of two equally
-// near, the lower.
-int32_t nearestTableNote(int32_t period, int8_t finetune, bool linear) {
-    if (linear) {
-        const int32_t aboveLowest = linearPeriod(0, finetune) - period + 31;
-        return aboveLowest < 0 ? 0 : std::min(aboveLowest / 64, tableTopNote);
-    }
-    // Amiga periods fall as the note rises: the first note at or above the
-    // period's pitch, or the one below it when that is nearer.
-    int32_t low = 0;
-    int32_t high = tableTopNote;
-    while (low < high) {
-        const int32_t middle = (low + high) / 2;
-        if (amigaPeriod(static_cast<uint8_t>(middle), finetune) <= period) {
-            high = middle;
-        } else {
-            low = middle + 1;
-        }
-    }
-    if (low > 0 && amigaPeriod(static_cast<uint8_t>(low - 1), finetune) - period <=
-                       period - amigaPeriod(static_cast<uint8_t>(low), finetune)) {
-        return low - 1;
-    }
-    return low;
-}
-
-// The table's period for a note; a note beyond the table's last step plays
-// that step's period, the top note at its highest finetune.
-int32_t tablePeriod(int32_t note, int8_t finetune, bool linear) {
-    if (note * 16 + (finetune >> 3) > tableLastStep) {
-        note = tableTopNote;
-        finetune = 15 * 8;
-    }
-    const auto tableNote = static_cast<uint8_t>(note);
-    return linear ? linearPeriod(tableNote, finetune) : amigaPeriod(tableNote, finetune);
-}
-
-// The period offset to the table's note `semitones` above the note nearest the
-// channel's period, so a slid period snaps to the semitone.
-int32_t tableArpeggioOffset(const MusicChannel* channel, const TickContext& tick,
-                            int32_t semitones) {
-    const bool linear = (tick.sequencer.song->flags & linearFrequencyTable) != 0;
-    const int32_t note = nearestTableNote(channel->period, tick.finetune, linear);
-    const int32_t period = tablePeriod(note + semitones, tick.finetune, linear);
-    return linear ? channel->period - period : period - channel->period;
 }
 
 // Which of the three notes plays: 0 the base, 1 the first, 2 the second.
@@ -155,9 +104,11 @@ void arpeggio(MusicChannel* channel, const TickContext& tick, uint8_t param) {
     const int32_t step = arpeggioStep(tick.sequencer);
     if (step != 0) {
         const int32_t semitones = step == 1 ? param >> 4 : param & 0x0F;
-        channel->periodDelta = tick.sequencer.rules.arpeggioFromNoteTable
-                                   ? tableArpeggioOffset(channel, tick, semitones)
-                                   : arpeggioOffset(channel, tick, semitones);
+        const bool linear = (tick.sequencer.song->flags & linearFrequencyTable) != 0;
+        channel->periodDelta =
+            tick.sequencer.rules.arpeggioFromNoteTable
+                ? tableNoteOffset(channel->period, tick.finetune, linear, semitones)
+                : arpeggioOffset(channel, tick, semitones);
     }
     channel->flags |= FrequencyChanged;
 }
@@ -269,7 +220,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             break;
         case Effect::TonePortamento:
             channel->periodDelta = 0;
-            tonePortamento(channel);
+            tonePortamento(channel, sequencer.rules.portamentoDirection);
             break;
         case Effect::Vibrato:
             vibrato(channel);
@@ -277,7 +228,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             break;
         case Effect::TonePortamentoVolumeSlide:
             channel->periodDelta = 0;
-            tonePortamento(channel);
+            tonePortamento(channel, sequencer.rules.portamentoDirection);
             slideVolume(channel, channel->volSlideParam);
             break;
         case Effect::VibratoVolumeSlide:
@@ -353,8 +304,12 @@ void processTickEffects(Sequencer& sequencer) {
         channel->periodDelta = 0;
         channel->flags = 0;
         stepEnvelopes(channel, instrument, false);
-        applyVolumeColumnTick(channel, cell.volumeColumn);
+        applyVolumeColumnTick(channel, cell.volumeColumn, sequencer.rules);
         applyEffectTick(channel, cell, tick);
+        if (sequencer.rules.glissando && channel->glissando != 0 && slidesToNote(cell)) {
+            const bool linear = (song->flags & linearFrequencyTable) != 0;
+            channel->periodDelta = tableNoteOffset(channel->period, tick.finetune, linear, 0);
+        }
         stepAutoVibrato(channel, instrument);
         updateVoice(sequencer, channel, tick.sample);
     }
