@@ -171,8 +171,8 @@ TEST(Ft2Panning, PanningZeroIsLeftAndEachSideFollowsTheSquareRootOfItsShare) {
     }
 }
 
-// Each case plays rows of one channel at speed 5 and expects linear periods
-// (or Amiga frequencies) on given ticks of the song.
+// Each case plays rows of one channel at speed 5 and expects the voice's
+// frequency on given ticks of the song.
 struct PitchCase {
     std::string name;
     Tune tune;
@@ -277,8 +277,8 @@ struct AlikeCase {
 };
 
 TEST(Ft2Pitch, PlaysAlikeWhatOnlyDiffersInWhatTheRulesIgnore) {
-    // 2xx takes the period past C#4 (the target) after 301 reached it: 300
-    // then lands there as at once as 3FF.
+    // After 304 has reached C#4, 2xx takes the period past it: 300 then lands
+    // on it at once, as 3FF does.
     const auto resetDirection = [](uint8_t speed) {
         return Tune{.rows = {{note(noteC4)},
                              {{noteC4 + 1, 0, 0, effectNumber(Effect::TonePortamento), 0x04}},
