@@ -33,6 +33,21 @@ inline int32_t boundedPeriod(int64_t period) {
     return static_cast<int32_t>(period);
 }
 
+// FastTracker 2 keeps periods in 16 bits. A slide up in pitch stops at 1; one
+// down stops at 32000 unless it has wrapped past 32767 into negative periods,
+// which the frequency conversion turns round into audible pitches again.
+constexpr int32_t highestSlidPeriod = 32000;
+
+inline int32_t periodSlidUpIn16Bits(int32_t period, int32_t amount) {
+    const int32_t slid = static_cast<int16_t>(static_cast<uint16_t>(period - amount));
+    return slid < 1 ? 1 : slid;
+}
+
+inline int32_t periodSlidDownIn16Bits(int32_t period, int32_t amount) {
+    const int32_t slid = static_cast<int16_t>(static_cast<uint16_t>(period + amount));
+    return slid > highestSlidPeriod ? highestSlidPeriod : slid;
+}
+
 // The volume column's panning slides have no limit either; the voice update
 // clamps the final panning, and any channel panning beyond this bound already
 // gives 0 or 255 there.

@@ -46,6 +46,7 @@ struct MusicChannel {
     uint8_t keyOff;
     uint8_t instrumentIndex;
     uint8_t realNote;
+    int8_t finetune;  // the finetune the last note was given
     int32_t notePeriod;
     uint8_t lastEffect;
     int32_t sampleOffsetParam;
@@ -58,7 +59,9 @@ struct MusicChannel {
     uint8_t retrigVolumeAction;
     uint8_t retrigInterval;
     int32_t portaTarget;
+    uint8_t portaUpward;  // the tone portamento's note lies above the period it started from
     uint8_t portaSpeed;
+    uint8_t glissando;  // E3x: tone portamento moves in semitones
     int8_t vibratoPos;
     uint8_t vibratoSpeed;
     uint8_t vibratoDepth;

@@ -49,9 +49,20 @@ uint8_t waveformMagnitude(int8_t phase, int32_t waveform) {
     }
 }
 
-void tonePortamento(MusicChannel* channel) {
+void tonePortamento(MusicChannel* channel, bool keepsDirection) {
     const int32_t step = 4 * channel->portaSpeed;
-    if (channel->period < channel->portaTarget) {
+    if (keepsDirection) {
+        // Upward in pitch until the target is reached, downward after: a
+        // period that another slide moved past the target lands on it at once.
+        if (channel->portaUpward != 0) {
+            channel->period = std::max(channel->period - step, channel->portaTarget);
+            if (channel->period == channel->portaTarget) {
+                channel->portaUpward = 0;
+            }
+        } else {
+            channel->period = std::min(channel->period + step, channel->portaTarget);
+        }
+    } else if (channel->period < channel->portaTarget) {
         channel->period = std::min(channel->period + step, channel->portaTarget);
     } else if (channel->period > channel->portaTarget) {
         channel->period = std::max(channel->period - step, channel->portaTarget);

@@ -7,7 +7,9 @@
 
 namespace xmplayer {
 
-void tonePortamento(MusicChannel* channel);
+// Slides the period toward portaTarget. keepsDirection: only in the direction
+// the target's note set, reaching the target at once from beyond it.
+void tonePortamento(MusicChannel* channel, bool keepsDirection = false);
 // Sets periodDelta for the current phase; the caller advances the phase.
 void vibrato(MusicChannel* channel);
 void advanceVibratoPhase(MusicChannel* channel);

@@ -19,6 +19,9 @@ constexpr int32_t linearBasePeriod = 4608;  // the period of 8363 Hz
 constexpr double linearBaseFrequency = 8363.0;
 constexpr int32_t amigaClock = 14317056;
 constexpr int32_t lowestSteppedFrequency = 100;
+// With 16-bit periods a wrapped period may ask for almost no frequency at all;
+// the voice then all but stands still, as in the tracker.
+constexpr int32_t lowestSixteenBitFrequency = 1;
 constexpr double volumeScale = 34359738368.0;  // 2^35
 
 // Amiga period of a whole note m, for every m that amigaPeriod asks for: the
@@ -71,7 +74,26 @@ void startNote(MixVoice* voice, const Sample* sample) {
     voice->rampFramesLeft = 0;
 }
 
-void updateVolume(const MusicChannel* channel, MixVoice* voice, int32_t globalVolume) {
+// Each side's share of a voice under the square-root pan law, in 1/65536: the
+// square root of the side's part of 256 panning steps. The far side of a voice
+// panned hard keeps 1/16, a centred voice about 0.71 on each side.
+const std::array<int32_t, 257> squareRootShares = [] {
+    std::array<int32_t, 257> shares{};
+    for (int i = 0; i < static_cast<int>(shares.size()); ++i) {
+        shares[i] = static_cast<int32_t>(std::lround(std::sqrt(i / 256.0) * 65536.0));
+    }
+    return shares;
+}();
+
+// Panning 0 is the left side and 255 the right.
+void setSquareRootGains(MixVoice* voice) {
+    const int64_t volume = voice->volume;
+    voice->targetLeft = static_cast<int32_t>(volume * squareRootShares[256 - voice->panning] >> 16);
+    voice->targetRight = static_cast<int32_t>(volume * squareRootShares[voice->panning] >> 16);
+}
+
+void updateVolume(const MusicChannel* channel, MixVoice* voice, int32_t globalVolume,
+                  bool squareRootPanning) {
     // Every factor is an integer and the product stays far below 2^53, so the
     // double product is exact; full scale (64, 64, 65536, 64) gives 127.
     const double product = static_cast<double>(channel->volume + channel->volumeDelta) *
@@ -80,11 +102,15 @@ void updateVolume(const MusicChannel* channel, MixVoice* voice, int32_t globalVo
     const int32_t volume = truncateToInt32(product);
     voice->volume = volume;
     voice->volumeCopy = volume;
+    if (squareRootPanning) {
+        setSquareRootGains(voice);
+        return;
+    }
     voice->targetLeft = voice->panning * volume / 255;
     voice->targetRight = (255 - voice->panning) * volume / 255;
 }
 
-void updatePanning(const MusicChannel* channel, MixVoice* voice) {
+void updatePanning(const MusicChannel* channel, MixVoice* voice, bool squareRootPanning) {
     // The envelope's swing narrows toward the sides: 4 units per envelope step
     // at the centre, none at the extremes. The quotient is taken first.
     const int64_t distance = std::llabs(int64_t{channel->panning} - 128);
@@ -94,6 +120,10 @@ void updatePanning(const MusicChannel* channel, MixVoice* voice) {
     const auto p = static_cast<int32_t>(panning);
     voice->panning = p;
     voice->panningCopy = p;
+    if (squareRootPanning) {
+        setSquareRootGains(voice);
+        return;
+    }
     voice->targetLeft = voice->volume * p / 255;
     voice->targetRight = (255 - p) * voice->volume / 255;
 }
@@ -110,12 +140,30 @@ int32_t linearFrequency(LinearFrequencyCache& cache, int64_t units) {
     return answer.frequency;
 }
 
+// The period offset that FastTracker 2 plays a linear period at. It takes the
+// period's 16-bit distance below 9216: the remainder by 768 gives the pitch
+// within the octave and the quotient a shift whose count wraps at 32, so a
+// period beyond 9216 or below 1 comes round to an audible pitch again.
+int64_t wrappedLinearUnits(int32_t period) {
+    const auto distance = static_cast<uint16_t>(2 * linearBasePeriod - period);
+    const int32_t shift = (14 - distance / 768) & 31;
+    return distance % 768 + 768 * (8 - shift);
+}
+
 void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice* voice) {
     int32_t frequency;
     if ((sequencer.song->flags & linearFrequencyTable) != 0) {
-        frequency =
-            linearFrequency(sequencer.linearFrequencies,
-                            int64_t{linearBasePeriod} - channel->period + channel->periodDelta);
+        frequency = linearFrequency(
+            sequencer.linearFrequencies,
+            sequencer.rules.sixteenBitPeriods
+                ? wrappedLinearUnits(channel->period - channel->periodDelta)
+                : int64_t{linearBasePeriod} - channel->period + channel->periodDelta);
+    } else if (sequencer.rules.sixteenBitPeriods) {
+        const auto period = static_cast<uint16_t>(channel->period + channel->periodDelta);
+        if (period == 0) {
+            return;  // as for a zero period, the voice keeps its frequency
+        }
+        frequency = amigaClock / period;
     } else {
         frequency = amigaClock / (channel->period + channel->periodDelta);
     }
@@ -124,8 +172,9 @@ void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice
     if (rate <= 0) {
         return;  // no output opened: there is nothing to step against
     }
-    const auto stepped = static_cast<uint32_t>(
-        frequency < lowestSteppedFrequency ? lowestSteppedFrequency : frequency);
+    const int32_t lowest =
+        sequencer.rules.sixteenBitPeriods ? lowestSixteenBitFrequency : lowestSteppedFrequency;
+    const auto stepped = static_cast<uint32_t>(frequency < lowest ? lowest : frequency);
     const auto unsignedRate = static_cast<uint32_t>(rate);
     voice->stepInt = static_cast<int32_t>(stepped / unsignedRate);
     voice->stepFrac =
@@ -148,6 +197,58 @@ int32_t amigaPeriod(uint8_t note, int8_t finetune) {
     return p0 + ((p0 - above) * finetune) / -128;
 }
 
+namespace {
+
+// The note table that FastTracker 2 looks notes up in: 96 notes of 16
+// finetune steps each.
+constexpr int32_t tableTopNote = 95;
+constexpr int32_t tableLastStep = tableTopNote * 16 + 15;
+
+// The table's note nearest a period at the channel's finetune; of two equally
+// near, the lower.
+int32_t nearestTableNote(int32_t period, int8_t finetune, bool linear) {
+    if (linear) {
+        const int32_t aboveLowest = linearPeriod(0, finetune) - period + 31;
+        return aboveLowest < 0 ? 0 : std::min(aboveLowest / 64, tableTopNote);
+    }
+    // Amiga periods fall as the note rises: the first note at or above the
+    // period's pitch, or the one below it when that is nearer.
+    int32_t low = 0;
+    int32_t high = tableTopNote;
+    while (low < high) {
+        const int32_t middle = (low + high) / 2;
+        if (amigaPeriod(static_cast<uint8_t>(middle), finetune) <= period) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    if (low > 0 && amigaPeriod(static_cast<uint8_t>(low - 1), finetune) - period <=
+                       period - amigaPeriod(static_cast<uint8_t>(low), finetune)) {
+        return low - 1;
+    }
+    return low;
+}
+
+// The table's period for a note; a note beyond the table's last step plays
+// that step's period, the top note at its highest finetune.
+int32_t tablePeriod(int32_t note, int8_t finetune, bool linear) {
+    if (note * 16 + (finetune >> 3) > tableLastStep) {
+        note = tableTopNote;
+        finetune = 15 * 8;
+    }
+    const auto tableNote = static_cast<uint8_t>(note);
+    return linear ? linearPeriod(tableNote, finetune) : amigaPeriod(tableNote, finetune);
+}
+
+}  // namespace
+
+int32_t tableNoteOffset(int32_t period, int8_t finetune, bool linear, int32_t semitones) {
+    const int32_t note = nearestTableNote(period, finetune, linear);
+    const int32_t target = tablePeriod(note + semitones, finetune, linear);
+    return linear ? period - target : target - period;
+}
+
 void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* sample) {
     MixVoice* voice = channel->voice;
     if (voice == nullptr) {
@@ -164,10 +265,10 @@ void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* samp
         startNote(voice, sample != nullptr ? sample : &emptySample);
     }
     if ((flags & VolumeChanged) != 0) {
-        updateVolume(channel, voice, sequencer.globalVolume);
+        updateVolume(channel, voice, sequencer.globalVolume, sequencer.rules.squareRootPanning);
     }
     if ((flags & PanningChanged) != 0) {
-        updatePanning(channel, voice);
+        updatePanning(channel, voice, sequencer.rules.squareRootPanning);
     }
     if ((flags & FrequencyChanged) != 0) {
         updateFrequency(sequencer, channel, voice);

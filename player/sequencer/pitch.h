@@ -9,6 +9,11 @@ namespace xmplayer {
 
 int32_t linearPeriod(uint8_t note, int8_t finetune);
 int32_t amigaPeriod(uint8_t note, int8_t finetune);
+// The periodDelta that plays, instead of `period`, the note `semitones` above
+// the note nearest it in FastTracker 2's note table (96 notes of 16 finetune
+// steps): a slid period snaps to the semitone, and a note beyond the table's
+// last step plays that step's pitch.
+int32_t tableNoteOffset(int32_t period, int8_t finetune, bool linear, int32_t semitones);
 void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* sample);
 
 }  // namespace xmplayer

@@ -15,6 +15,7 @@ namespace {
 
 constexpr int32_t noFade = 65536;
 constexpr int32_t highestBreakRow = 63;
+constexpr int32_t highestRealNote = 119;
 
 // What one row tick needs besides the channel and its cell.
 struct RowContext {
@@ -56,22 +57,30 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
                 channel->finePortaUpParam = y;
             }
             channel->period =
-                boundedPeriod(int64_t{channel->period} - 4 * channel->finePortaUpParam);
+                sequencer.rules.sixteenBitPeriods
+                    ? periodSlidUpIn16Bits(channel->period, 4 * channel->finePortaUpParam)
+                    : boundedPeriod(int64_t{channel->period} - 4 * channel->finePortaUpParam);
             break;
         case ExtendedCommand::FinePortamentoDown:
             if (y != 0) {
                 channel->finePortaDownParam = y;
             }
             channel->period =
-                boundedPeriod(int64_t{channel->period} + 4 * channel->finePortaDownParam);
+                sequencer.rules.sixteenBitPeriods
+                    ? periodSlidDownIn16Bits(channel->period, 4 * channel->finePortaDownParam)
+                    : boundedPeriod(int64_t{channel->period} + 4 * channel->finePortaDownParam);
+            break;
+        case ExtendedCommand::Glissando:
+            channel->glissando = y;
             break;
         case ExtendedCommand::VibratoWaveform:
             channel->waveControl = static_cast<uint8_t>((channel->waveControl & 0xF0) | y);
             break;
         case ExtendedCommand::SetFinetune:
             // The finetune lasts for later notes of the sample in this
-            // playback; the empty sample's stays 0.
-            if (row.finetune != nullptr) {
+            // playback; the empty sample's stays 0. Under FastTracker 2's
+            // rules it is the note's on this row alone (see noteFinetune).
+            if (row.finetune != nullptr && !sequencer.rules.finetuneOnNote) {
                 *row.finetune = static_cast<int8_t>(y);
             }
             break;
@@ -300,13 +309,17 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
                     channel->xfinePortaUpParam = y;
                 }
                 channel->period =
-                    boundedPeriod(int64_t{channel->period} - channel->xfinePortaUpParam);
+                    sequencer.rules.sixteenBitPeriods
+                        ? periodSlidUpIn16Bits(channel->period, channel->xfinePortaUpParam)
+                        : boundedPeriod(int64_t{channel->period} - channel->xfinePortaUpParam);
             } else if (x == 2) {
                 if (y != 0) {
                     channel->xfinePortaDownParam = y;
                 }
                 channel->period =
-                    boundedPeriod(int64_t{channel->period} + channel->xfinePortaDownParam);
+                    sequencer.rules.sixteenBitPeriods
+                        ? periodSlidDownIn16Bits(channel->period, channel->xfinePortaDownParam)
+                        : boundedPeriod(int64_t{channel->period} + channel->xfinePortaDownParam);
             }
             break;
         default:
@@ -370,6 +383,30 @@ void resetInstrument(MusicChannel* channel, const RowContext& row) {
         row.instrument == &emptyInstrument ? emptyInstrumentFadeOut : row.instrument->fadeOut;
 }
 
+// The finetune of a note, kept in the channel for the tick effects. The
+// player's own rules take the sample's as this playback keeps it. FastTracker
+// 2's give a note its sample's, or (x - 8) x 16 when the row holds E5x, and a
+// tone portamento's note the one playing; they ignore the lowest 3 bits.
+int8_t noteFinetune(MusicChannel* channel, const PatternNote& cell, const RowContext& row,
+                    bool portamentoRow) {
+    const PlaybackRules& rules = row.sequencer.rules;
+    int8_t finetune = finetuneOf(row);
+    if (rules.finetuneOnNote) {
+        if (portamentoRow) {
+            finetune = channel->finetune;
+        }
+        if (effectOf(cell) == Effect::Extended &&
+            extendedCommandOf(cell) == ExtendedCommand::SetFinetune) {
+            finetune = static_cast<int8_t>(((cell.effectParam & 0x0F) - 8) * 16);
+        }
+    }
+    if (rules.coarseFinetune) {
+        finetune = static_cast<int8_t>(finetune & ~7);
+    }
+    channel->finetune = finetune;
+    return finetune;
+}
+
 void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
     Sequencer& sequencer = row.sequencer;
     const Song* song = sequencer.song;
@@ -419,10 +456,17 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     channel->flags = 0;
 
     if (playsNote) {
-        channel->realNote = static_cast<uint8_t>(note - 1 + row.sample->relativeNote);
+        // A relative note may take the note beyond the ten octaves of the
+        // period formulas: it plays at the nearest end instead.
+        channel->realNote = static_cast<uint8_t>(
+            std::clamp(note - 1 + row.sample->relativeNote, 0, highestRealNote));
+        const int8_t finetune = noteFinetune(channel, cell, row, portamentoRow);
         channel->notePeriod = (song->flags & linearFrequencyTable) != 0
-                                  ? linearPeriod(channel->realNote, finetuneOf(row))
-                                  : amigaPeriod(channel->realNote, finetuneOf(row));
+                                  ? linearPeriod(channel->realNote, finetune)
+                                  : amigaPeriod(channel->realNote, finetune);
+        if (sequencer.rules.portamentoDirection && slidesToNote(cell)) {
+            channel->portaUpward = channel->notePeriod < channel->period ? 1 : 0;
+        }
         if (!portamentoRow) {
             channel->period = channel->notePeriod;
         }
@@ -451,6 +495,10 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     }
     stepEnvelopes(channel, row.instrument, true, rules);
     applyEffect(channel, cell, row, held);
+    if (sequencer.rules.glissando && channel->glissando != 0 && slidesToNote(cell)) {
+        channel->periodDelta = tableNoteOffset(channel->period, channel->finetune,
+                                               (song->flags & linearFrequencyTable) != 0, 0);
+    }
     stepAutoVibrato(channel, row.instrument);
     if (rules.tremorHoldsVolume) {
         holdTremorSilence(channel);

@@ -23,6 +23,12 @@ inline bool isPlayableNote(uint8_t note) {
     return note >= 1 && note <= 96;
 }
 
+// A tone portamento in the effect or the volume column.
+inline bool slidesToNote(const PatternNote& cell) {
+    return effectOf(cell) == Effect::TonePortamento ||
+           effectOf(cell) == Effect::TonePortamentoVolumeSlide || (cell.volumeColumn >> 4) == 0xF;
+}
+
 void processRow(Sequencer& sequencer);
 // The reset that an instrument number in a cell causes.
 void resetChannel(MusicChannel* channel, const Sample* sample);

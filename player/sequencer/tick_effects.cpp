@@ -37,7 +37,8 @@ void slideVolume(MusicChannel* channel, uint8_t param) {
     channel->flags |= VolumeChanged;
 }
 
-void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
+void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn,
+                           const PlaybackRules& rules) {
     const uint8_t low = volumeColumn & 0x0F;
     switch (volumeColumn >> 4) {
         case 0x6:
@@ -64,7 +65,7 @@ void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
             channel->flags |= PanningChanged;
             break;
         case 0xF:
-            tonePortamento(channel);
+            tonePortamento(channel, rules.portamentoDirection);
             break;
         default:
             break;
@@ -82,20 +83,35 @@ int32_t arpeggioOffset(const MusicChannel* channel, const TickContext& tick, int
            amigaPeriod(channel->realNote, finetune);
 }
 
+// Which of the three notes plays: 0 the base, 1 the first, 2 the second.
+// FastTracker 2 counts the ticks left in the row, its tick counter running
+// down; past 15 its step table runs into other data, which gives the base at
+// 16 and the second note above.
+int32_t arpeggioStep(const Sequencer& sequencer) {
+    if (!sequencer.rules.arpeggioByTicksLeft) {
+        return sequencer.tick % 3;
+    }
+    const int32_t speed = std::max(sequencer.speed, 1);
+    const int32_t ticksLeft = speed - sequencer.tick % speed;
+    if (ticksLeft < 16) {
+        return ticksLeft % 3;
+    }
+    return ticksLeft == 16 ? 0 : 2;
+}
+
 void arpeggio(MusicChannel* channel, const TickContext& tick, uint8_t param) {
     if (param == 0) {
         return;
     }
     // On the base note's ticks periodDelta is left as the volume column set it.
-    switch (tick.sequencer.tick % 3) {
-        case 1:
-            channel->periodDelta = arpeggioOffset(channel, tick, param >> 4);
-            break;
-        case 2:
-            channel->periodDelta = arpeggioOffset(channel, tick, param & 0x0F);
-            break;
-        default:
-            break;
+    const int32_t step = arpeggioStep(tick.sequencer);
+    if (step != 0) {
+        const int32_t semitones = step == 1 ? param >> 4 : param & 0x0F;
+        const bool linear = (tick.sequencer.song->flags & linearFrequencyTable) != 0;
+        channel->periodDelta =
+            tick.sequencer.rules.arpeggioFromNoteTable
+                ? tableNoteOffset(channel->period, tick.finetune, linear, semitones)
+                : arpeggioOffset(channel, tick, semitones);
     }
     channel->flags |= FrequencyChanged;
 }
@@ -192,18 +208,23 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             break;
         case Effect::PortamentoUp:
             channel->period =
-                std::max(channel->period - 4 * channel->portaUpParam, lowestPortamentoPeriod);
+                sequencer.rules.sixteenBitPeriods
+                    ? periodSlidUpIn16Bits(channel->period, 4 * channel->portaUpParam)
+                    : std::max(channel->period - 4 * channel->portaUpParam, lowestPortamentoPeriod);
             channel->periodDelta = 0;
             channel->flags |= FrequencyChanged;
             break;
         case Effect::PortamentoDown:
-            channel->period = boundedPeriod(int64_t{channel->period} + 4 * channel->portaDownParam);
+            channel->period =
+                sequencer.rules.sixteenBitPeriods
+                    ? periodSlidDownIn16Bits(channel->period, 4 * channel->portaDownParam)
+                    : boundedPeriod(int64_t{channel->period} + 4 * channel->portaDownParam);
             channel->periodDelta = 0;
             channel->flags |= FrequencyChanged;
             break;
         case Effect::TonePortamento:
             channel->periodDelta = 0;
-            tonePortamento(channel);
+            tonePortamento(channel, sequencer.rules.portamentoDirection);
             break;
         case Effect::Vibrato:
             vibrato(channel);
@@ -211,7 +232,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             break;
         case Effect::TonePortamentoVolumeSlide:
             channel->periodDelta = 0;
-            tonePortamento(channel);
+            tonePortamento(channel, sequencer.rules.portamentoDirection);
             slideVolume(channel, channel->volSlideParam);
             break;
         case Effect::VibratoVolumeSlide:
@@ -295,14 +316,20 @@ void processTickEffects(Sequencer& sequencer) {
         const Sample* sample = channelSample(instrument, channel);
         const int8_t* finetune = channelFinetune(sequencer, channel);
         const TickContext tick{sequencer, instrument, sample,
-                               finetune != nullptr ? *finetune : sample->finetune};
+                               sequencer.rules.finetuneOnNote ? channel->finetune
+                               : finetune != nullptr          ? *finetune
+                                                              : sample->finetune};
 
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
         channel->flags = 0;
         stepEnvelopes(channel, instrument, false, sequencer.rules);
-        applyVolumeColumnTick(channel, cell.volumeColumn);
+        applyVolumeColumnTick(channel, cell.volumeColumn, sequencer.rules);
         applyEffectTick(channel, cell, tick);
+        if (sequencer.rules.glissando && channel->glissando != 0 && slidesToNote(cell)) {
+            const bool linear = (song->flags & linearFrequencyTable) != 0;
+            channel->periodDelta = tableNoteOffset(channel->period, tick.finetune, linear, 0);
+        }
         stepAutoVibrato(channel, instrument);
         if (sequencer.rules.tremorHoldsVolume) {
             holdTremorSilence(channel);

@@ -39,6 +39,7 @@ enum class Effect : uint8_t {
 enum class ExtendedCommand : uint8_t {
     FinePortamentoUp = 0x1,
     FinePortamentoDown = 0x2,
+    Glissando = 0x3,
     VibratoWaveform = 0x4,
     SetFinetune = 0x5,
     PatternLoop = 0x6,

@@ -390,7 +390,7 @@ TEST_F(RowEffects, ArpeggioByTickInLinearMode) {
     EXPECT_EQ(still, (std::vector<int32_t>(5, 8363)));
 }
 
-TEST_F(RowEffects, ArpeggioInAmigaModeWrapsTheNoteIn8Bits) {
+TEST_F(RowEffects, ArpeggioInAmigaModeStepsFromTheNoteHeldAtTheLowest) {
     build({.channels = 1, .patterns = 1, .rows = 64, .linear = false});
     at(0, 0) = cell(noteC4, 1, 0, Effect::Arpeggio, 0x12);
     at(1, 0) = cell(1, 1, 0, Effect::Arpeggio, 0x30);
@@ -400,11 +400,11 @@ TEST_F(RowEffects, ArpeggioInAmigaModeWrapsTheNoteIn8Bits) {
     ticks(1);
     EXPECT_EQ(channel(0).periodDelta, amigaPeriod(50, 0) - amigaPeriod(48, 0));
 
-    sample->relativeNote = -1;  // note 0 - 1 wraps to 255
+    sample->relativeNote = -1;  // note 0 - 1 is held at note 0
     ticks(4);
-    EXPECT_EQ(channel(0).realNote, 255);
+    EXPECT_EQ(channel(0).realNote, 0);
     ticks(1);
-    EXPECT_EQ(channel(0).periodDelta, amigaPeriod(2, 0) - amigaPeriod(255, 0));
+    EXPECT_EQ(channel(0).periodDelta, amigaPeriod(3, 0) - amigaPeriod(0, 0));
 }
 
 TEST_F(RowEffects, ArpeggioOnItsBaseTickKeepsTheVolumeColumnVibrato) {
