@@ -19,7 +19,10 @@ struct PlaybackRules {
     // (rules filled in with their behaviours)
 
     // ---- Row timing: delays, retriggers, cuts, slides' memories, modulation
-    // (rules filled in with their behaviours)
+    // A pattern-delayed row (EEx) plays its ticks 0 to speed - 1 again for each
+    // repetition, and the tick effects act in every one [DelayCombination,
+    // PatternDelay-NoteDelay, retrig].
+    bool patternDelayRepeatsTicks = false;
 
     // ---- Notes, instruments, key-off, tremor, sample offset
     // (rules filled in with their behaviours)
@@ -37,6 +40,7 @@ constexpr PlaybackRules ft2Rules{
     .squareRootPanning = true,
     // ---- Pitch
     // ---- Row timing
+    .patternDelayRepeatsTicks = true,
     // ---- Notes and instruments
     // ---- Song flow
 };

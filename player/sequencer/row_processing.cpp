@@ -112,7 +112,11 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             channel->flags &= ~(FrequencyChanged | VolumeChanged | PanningChanged | StartNote);
             break;
         case ExtendedCommand::PatternDelay:
-            sequencer.patternDelayTicks = y * sequencer.speed;
+            if (sequencer.rules.patternDelayRepeatsTicks) {
+                sequencer.patternDelayRows = y;
+            } else {
+                sequencer.patternDelayTicks = y * sequencer.speed;
+            }
             break;
         default:
             break;
@@ -357,6 +361,7 @@ void processRow(Sequencer& sequencer) {
         processChannel(&sequencer.channels[c], cells[c], row);
     }
 }
+
 
 void resetChannel(MusicChannel* channel, const Sample* sample) {
     channel->volume = sample->volume;

@@ -40,6 +40,10 @@ struct Sequencer {
     int32_t row = 0;
     int32_t orderPos = 0;
     int32_t patternDelayTicks = 0;
+    // Repetitions of a pattern-delayed row still to come, and whether the
+    // ticks running now are such a repetition, which reads no cells anew.
+    int32_t patternDelayRows = 0;
+    bool repeatingRow = false;
     int32_t nextRow = 0;
     int32_t nextOrder = 0;
     // The row that the last row tick processed. The ticks between rows run
