@@ -23,6 +23,17 @@ struct PlaybackRules {
     // repetition, and the tick effects act in every one [DelayCombination,
     // PatternDelay-NoteDelay, retrig].
     bool patternDelayRepeatsTicks = false;
+    // A note delay (EDx, x > 0) holds the whole cell until its tick: it then
+    // plays the cell's note (or the channel's last one), applies the sample's
+    // defaults only for an instrument number, restarts the envelopes and takes
+    // the volume column's volume or panning; a key-off there cuts a note without
+    // a volume envelope and does not restart the sample; ED0 is no delay [delay1,
+    // delay3, delaycut, DelayVolume, VolColDelay, NoteOff, OffDelay, PanOff,
+    // ft2_delay_*].
+    bool noteDelayHoldsCell = false;
+    // E90 retriggers the note at the row tick and EC0 cuts it there [E90,
+    // ft2_invalid_ins_defaults].
+    bool retriggerAndCutAtRowTick = false;
 
     // ---- Notes, instruments, key-off, tremor, sample offset
     // (rules filled in with their behaviours)
@@ -41,6 +52,8 @@ constexpr PlaybackRules ft2Rules{
     // ---- Pitch
     // ---- Row timing
     .patternDelayRepeatsTicks = true,
+    .noteDelayHoldsCell = true,
+    .retriggerAndCutAtRowTick = true,
     // ---- Notes and instruments
     // ---- Song flow
 };

@@ -104,7 +104,21 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             slideVolumeDown(channel, channel->fineVolSlideParam);
             channel->flags |= VolumeChanged;
             break;
+        case ExtendedCommand::RetriggerNote:
+            if (y == 0 && sequencer.rules.retriggerAndCutAtRowTick) {
+                channel->flags |= StartNote;
+            }
+            break;
+        case ExtendedCommand::NoteCut:
+            if (y == 0 && sequencer.rules.retriggerAndCutAtRowTick) {
+                channel->volume = 0;
+                channel->flags |= VolumeChanged;
+            }
+            break;
         case ExtendedCommand::NoteDelay:
+            if (sequencer.rules.noteDelayHoldsCell) {
+                break;  // ED0 is no delay; a longer one never reaches here
+            }
             // The note starts on tick y instead (see the tick effects).
             channel->volume = held.volume;
             channel->period = held.period;
@@ -291,9 +305,38 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
     }
 }
 
+// A note delay that holds the whole cell until its tick (see playDelayedCell).
+bool heldByNoteDelay(const Sequencer& sequencer, const PatternNote& cell) {
+    return sequencer.rules.noteDelayHoldsCell && effectOf(cell) == Effect::Extended &&
+           extendedCommandOf(cell) == ExtendedCommand::NoteDelay && (cell.effectParam & 0x0F) != 0;
+}
+
+// The row tick of a cell that a note delay holds: the playing note goes on,
+// its envelopes and auto-vibrato with it.
+void processHeldChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
+    Sequencer& sequencer = row.sequencer;
+    row.instrument = channelInstrument(sequencer.song, channel);
+    row.sample = channelSample(row.instrument, channel);
+    row.finetune = channelFinetune(sequencer, channel);
+    if (static_cast<Effect>(channel->lastEffect) == Effect::Tremolo) {
+        channel->volume += channel->volumeDelta;
+    }
+    channel->lastEffect = cell.effect;
+    channel->volumeDelta = 0;
+    channel->periodDelta = 0;
+    channel->flags = 0;
+    stepEnvelopes(channel, row.instrument, true);
+    stepAutoVibrato(channel, row.instrument);
+    updateVoice(sequencer, channel, row.sample);
+}
+
 void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
     Sequencer& sequencer = row.sequencer;
     const Song* song = sequencer.song;
+    if (heldByNoteDelay(sequencer, cell)) {
+        processHeldChannel(channel, cell, row);
+        return;
+    }
     // A volume-column tone portamento does not make a tone-portamento row.
     const bool portamentoRow = effectOf(cell) == Effect::TonePortamento ||
                                effectOf(cell) == Effect::TonePortamentoVolumeSlide;
@@ -362,6 +405,54 @@ void processRow(Sequencer& sequencer) {
     }
 }
 
+void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternNote& cell) {
+    const Song* song = sequencer.song;
+    const bool keyOff = cell.note == keyOffNote;
+    // A cell without a note plays the channel's last note again, with the
+    // cell's instrument if it names one.
+    const bool playsNote =
+        isPlayableNote(cell.note) || (cell.note == 0 && channel->notePeriod != 0);
+    if (playsNote && cell.instrument != 0) {
+        channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
+    }
+    if (isPlayableNote(cell.note)) {
+        channel->noteIndex = static_cast<uint8_t>(cell.note - 1);
+    }
+    const Instrument* instrument = channelInstrument(song, channel);
+    const Sample* sample = channelSample(instrument, channel);
+    if (playsNote) {
+        const int8_t* finetune = channelFinetune(sequencer, channel);
+        const int8_t fine = finetune != nullptr ? *finetune : sample->finetune;
+        channel->realNote = static_cast<uint8_t>(channel->noteIndex + sample->relativeNote);
+        channel->notePeriod = (song->flags & linearFrequencyTable) != 0
+                                  ? linearPeriod(channel->realNote, fine)
+                                  : amigaPeriod(channel->realNote, fine);
+        channel->period = channel->notePeriod;
+        channel->periodDelta = 0;
+        channel->flags |= StartNote | FrequencyChanged;
+    }
+    int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
+    if (keyOff && !envelopeActive(volumeEnvelopeShape(instrument))) {
+        volume = 0;  // the release of a note without a volume envelope
+    }
+    // The envelopes, fade-out, auto-vibrato and phases start anew, also under
+    // a key-off, which thus leaves the note unreleased; the sample's volume
+    // and panning come back only for an instrument number.
+    resetChannel(channel, sample);
+    if (cell.instrument == 0) {
+        channel->volume = volume;
+        channel->panning = panning;
+    }
+    // Of the volume column only a volume, or a panning beside a note, is taken.
+    if (cell.volumeColumn >= 0x10 && cell.volumeColumn <= 0x50) {
+        channel->volume = cell.volumeColumn - 0x10;
+    } else if ((cell.volumeColumn >> 4) == 0xC && !keyOff) {
+        channel->panning = 16 * (cell.volumeColumn & 0x0F);
+    }
+    // The envelopes take their first step in this tick, as at a row tick.
+    stepEnvelopes(channel, instrument, false);
+}
 
 void resetChannel(MusicChannel* channel, const Sample* sample) {
     channel->volume = sample->volume;

@@ -162,6 +162,12 @@ void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const Tic
             }
             break;
         case ExtendedCommand::NoteDelay:
+            if (tick.sequencer.rules.noteDelayHoldsCell) {
+                if (y != 0 && now == y) {
+                    playDelayedCell(tick.sequencer, channel, cell);
+                }
+                break;
+            }
             if (now == y) {
                 resetChannel(channel, tick.sample);
                 channel->period = channel->notePeriod;
@@ -283,8 +289,10 @@ void processTickEffects(Sequencer& sequencer) {
         stepEnvelopes(channel, instrument, false);
         applyVolumeColumnTick(channel, cell.volumeColumn);
         applyEffectTick(channel, cell, tick);
-        stepAutoVibrato(channel, instrument);
-        updateVoice(sequencer, channel, tick.sample);
+        // A delayed cell may have changed the channel's instrument and sample.
+        const Instrument* playing = channelInstrument(song, channel);
+        stepAutoVibrato(channel, playing);
+        updateVoice(sequencer, channel, channelSample(playing, channel));
     }
 }
 
