@@ -74,6 +74,9 @@ struct MusicChannel {
     uint8_t fineVolSlideParam;
     uint8_t finePortaUpParam;
     uint8_t finePortaDownParam;
+    // Ticks that multi-retrigger has counted since its last retrigger, where
+    // the count runs on across rows.
+    uint8_t retrigCount;
 };
 
 constexpr int maxChannels = 32;

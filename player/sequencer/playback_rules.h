@@ -34,6 +34,9 @@ struct PlaybackRules {
     // E90 retriggers the note at the row tick and EC0 cuts it there [E90,
     // ft2_invalid_ins_defaults].
     bool retriggerAndCutAtRowTick = false;
+    // Rxy counts its ticks on across rows and restarts the count at each
+    // retrigger [RetrigTick0, retrig].
+    bool retriggerCountRunsOn = false;
 
     // ---- Notes, instruments, key-off, tremor, sample offset
     // (rules filled in with their behaviours)
@@ -54,6 +57,7 @@ constexpr PlaybackRules ft2Rules{
     .patternDelayRepeatsTicks = true,
     .noteDelayHoldsCell = true,
     .retriggerAndCutAtRowTick = true,
+    .retriggerCountRunsOn = true,
     // ---- Notes and instruments
     // ---- Song flow
 };

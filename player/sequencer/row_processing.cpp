@@ -8,6 +8,7 @@
 #include "player/sequencer/pitch.h"
 #include "player/sequencer/sequencer_state.h"
 #include "player/sequencer/song_lookup.h"
+#include "player/sequencer/tick_effects.h"
 
 namespace xmplayer {
 
@@ -42,6 +43,21 @@ void slideVolumeUp(MusicChannel* channel, int32_t amount) {
 
 void slideVolumeDown(MusicChannel* channel, int32_t amount) {
     channel->volume = std::max(channel->volume - amount, 0);
+}
+
+// Rxy at the row tick where its count runs on: each nibble is kept apart,
+// and the row tick counts as one of the ticks, unless the volume column sets
+// a volume above 0 (0x10 sets none in this respect).
+void countRetriggerAtRowTick(MusicChannel* channel, const PatternNote& cell, uint8_t x, uint8_t y) {
+    if (x != 0) {
+        channel->retrigVolumeAction = x;
+    }
+    if (y != 0) {
+        channel->retrigInterval = y;
+    }
+    if (cell.volumeColumn <= 0x10 || cell.volumeColumn > 0x50) {
+        countRetrigger(channel);
+    }
 }
 
 void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& row,
@@ -273,6 +289,10 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             break;
         case Effect::MultiRetrigger:
+            if (sequencer.rules.retriggerCountRunsOn) {
+                countRetriggerAtRowTick(channel, cell, x, y);
+                break;
+            }
             if (param != 0) {
                 channel->retrigVolumeAction = x;
                 channel->retrigInterval = y;
@@ -376,6 +396,9 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     if (cell.instrument != 0) {
         resetChannel(channel, row.sample);
     }
+    if (sequencer.rules.retriggerCountRunsOn && cell.instrument != 0 && cell.note != keyOffNote) {
+        channel->retrigCount = 0;  // the instrument's retrigger starts its count anew
+    }
     if (cell.volumeColumn != 0) {
         applyVolumeColumn(channel, cell.volumeColumn);
     }
@@ -450,6 +473,7 @@ void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternN
     } else if ((cell.volumeColumn >> 4) == 0xC && !keyOff) {
         channel->panning = 16 * (cell.volumeColumn & 0x0F);
     }
+    channel->retrigCount = 0;
     // The envelopes take their first step in this tick, as at a row tick.
     stepEnvelopes(channel, instrument, false);
 }

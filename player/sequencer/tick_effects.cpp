@@ -146,6 +146,26 @@ void multiRetrigger(MusicChannel* channel, int32_t tick) {
     channel->flags |= VolumeChanged | StartNote;
 }
 
+}  // namespace
+
+void countRetrigger(MusicChannel* channel) {
+    if (channel->retrigInterval == 0) {
+        return;
+    }
+    if (channel->retrigCount + 1 < channel->retrigInterval) {
+        ++channel->retrigCount;
+        return;
+    }
+    channel->retrigCount = 0;
+    if (channel->retrigVolumeAction != 0) {
+        const int32_t volume = retriggeredVolume(channel->volume, channel->retrigVolumeAction);
+        channel->volume = std::max(std::min(volume, 64), 0);
+    }
+    channel->flags |= VolumeChanged | StartNote;
+}
+
+namespace {
+
 void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
     const int32_t y = cell.effectParam & 0x0F;
     const int32_t now = tick.sequencer.tick;
@@ -254,7 +274,11 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             break;
         }
         case Effect::MultiRetrigger:
-            multiRetrigger(channel, sequencer.tick);
+            if (sequencer.rules.retriggerCountRunsOn) {
+                countRetrigger(channel);
+            } else {
+                multiRetrigger(channel, sequencer.tick);
+            }
             break;
         case Effect::Tremor:
             tremor(channel);
