@@ -34,6 +34,12 @@ struct PlaybackRules {
     // E90 retriggers the note at the row tick and EC0 cuts it there [E90,
     // ft2_invalid_ins_defaults].
     bool retriggerAndCutAtRowTick = false;
+    // Fine volume slides up and down (EAx, EBx) keep separate memories
+    // [FineVol-LinkMem].
+    bool separateFineVolumeMemories = false;
+    // A global volume change (Gxx, Hxy) reaches every channel's voice on the
+    // tick it happens [GlobalVolume].
+    bool globalVolumeReachesEveryChannel = false;
     // Rxy counts its ticks on across rows and restarts the count at each
     // retrigger [RetrigTick0, retrig].
     bool retriggerCountRunsOn = false;
@@ -57,6 +63,8 @@ constexpr PlaybackRules ft2Rules{
     .patternDelayRepeatsTicks = true,
     .noteDelayHoldsCell = true,
     .retriggerAndCutAtRowTick = true,
+    .separateFineVolumeMemories = true,
+    .globalVolumeReachesEveryChannel = true,
     .retriggerCountRunsOn = true,
     // ---- Notes and instruments
     // ---- Song flow

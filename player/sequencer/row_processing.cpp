@@ -114,6 +114,14 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             channel->flags |= VolumeChanged;
             break;
         case ExtendedCommand::FineVolumeDown:
+            if (sequencer.rules.separateFineVolumeMemories) {
+                if (y != 0) {
+                    channel->fineVolDownParam = y;
+                }
+                slideVolumeDown(channel, channel->fineVolDownParam);
+                channel->flags |= VolumeChanged;
+                break;
+            }
             if (y != 0) {
                 channel->fineVolSlideParam = y;
             }
@@ -270,6 +278,7 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             break;
         case Effect::SetGlobalVolume:
             sequencer.globalVolume = std::min<int32_t>(param, 64);
+            sequencer.globalVolumeTouched = true;
             channel->flags |= VolumeChanged;
             break;
         case Effect::GlobalVolumeSlide:
@@ -426,6 +435,7 @@ void processRow(Sequencer& sequencer) {
     for (int32_t c = 0; c < channels; ++c) {
         processChannel(&sequencer.channels[c], cells[c], row);
     }
+    refreshGlobalVolume(sequencer);
 }
 
 void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternNote& cell) {

@@ -51,6 +51,9 @@ struct Sequencer {
     int32_t processedRow = 0;
     int32_t globalVolume = 0;
     uint8_t globalVolSlideParam = 0;
+    // Set when this tick has changed the global volume in a way that reaches
+    // every channel's voice at the end of the tick.
+    bool globalVolumeTouched = false;
     // Each sample's finetune as this playback has it: the set-finetune effect
     // changes it for later notes without writing into the shared song.
     // Instrument i's samples start at firstFinetunes[i].

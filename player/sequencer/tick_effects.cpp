@@ -260,6 +260,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             } else if (down != 0) {
                 sequencer.globalVolume = std::max(sequencer.globalVolume - down, 0);
             }
+            sequencer.globalVolumeTouched = true;
             break;
         }
         case Effect::PanningSlide: {
@@ -318,6 +319,7 @@ void processTickEffects(Sequencer& sequencer) {
         stepAutoVibrato(channel, playing);
         updateVoice(sequencer, channel, channelSample(playing, channel));
     }
+    refreshGlobalVolume(sequencer);
 }
 
 }  // namespace xmplayer
