@@ -43,6 +43,15 @@ struct PlaybackRules {
     // Rxy counts its ticks on across rows and restarts the count at each
     // retrigger [RetrigTick0, retrig].
     bool retriggerCountRunsOn = false;
+    // On the row tick of a tremolo that goes on, the voice keeps the volume of
+    // the tremolo's last tick [TremoloVibrato, TremoloWaveforms].
+    bool tremoloHoldsRowTick = false;
+    // Tremolo's ramp-down waveform turns over with the vibrato's phase, not its
+    // own [TremoloVibrato, TremoloWaveforms].
+    bool tremoloRampFollowsVibrato = false;
+    // In a cell with both, 4xy's vibrato depth prevails over the volume
+    // column's on every tick [VibratoDouble].
+    bool vibratoEffectDepthPrevails = false;
 
     // ---- Notes, instruments, key-off, tremor, sample offset
     // (rules filled in with their behaviours)
@@ -66,6 +75,9 @@ constexpr PlaybackRules ft2Rules{
     .separateFineVolumeMemories = true,
     .globalVolumeReachesEveryChannel = true,
     .retriggerCountRunsOn = true,
+    .tremoloHoldsRowTick = true,
+    .tremoloRampFollowsVibrato = true,
+    .vibratoEffectDepthPrevails = true,
     // ---- Notes and instruments
     // ---- Song flow
 };

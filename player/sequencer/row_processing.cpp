@@ -386,8 +386,16 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
         // The offset of tremolo's last tick stays in the volume.
         channel->volume = held.volume + channel->volumeDelta;
     }
+    // A tremolo that goes on keeps its last tick's offset through the row
+    // tick, unless the cell sets the volume afresh.
+    const bool tremoloGoesOn = sequencer.rules.tremoloHoldsRowTick &&
+                               static_cast<Effect>(channel->lastEffect) == Effect::Tremolo &&
+                               effectOf(cell) == Effect::Tremolo && cell.instrument == 0 &&
+                               !(cell.volumeColumn >= 0x10 && cell.volumeColumn <= 0x50);
     channel->lastEffect = cell.effect;
-    channel->volumeDelta = 0;
+    if (!tremoloGoesOn) {
+        channel->volumeDelta = 0;
+    }
     channel->flags = 0;
 
     if (playsNote) {

@@ -228,6 +228,10 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             tonePortamento(channel);
             break;
         case Effect::Vibrato:
+            if (sequencer.rules.vibratoEffectDepthPrevails && (param & 0x0F) != 0) {
+                // The volume column's depth, set earlier in this tick, yields.
+                channel->vibratoDepth = param & 0x0F;
+            }
             vibrato(channel);
             advanceVibratoPhase(channel);
             break;
@@ -242,7 +246,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             slideVolume(channel, channel->volSlideParam);
             break;
         case Effect::Tremolo:
-            tremolo(channel);
+            tremolo(channel, sequencer.rules.tremoloRampFollowsVibrato);
             break;
         case Effect::VolumeSlide:
             slideVolume(channel, channel->volSlideParam);
