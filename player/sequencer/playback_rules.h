@@ -27,9 +27,9 @@ struct PlaybackRules {
     // plays the cell's note (or the channel's last one), applies the sample's
     // defaults only for an instrument number, restarts the envelopes and takes
     // the volume column's volume or panning; a key-off there cuts a note without
-    // a volume envelope and does not restart the sample; ED0 is no delay [delay1,
-    // delay3, delaycut, DelayVolume, VolColDelay, NoteOff, OffDelay, PanOff,
-    // ft2_delay_*].
+    // a volume envelope, restarts neither the sample nor a panning, and leaves
+    // the envelopes unreleased; ED0 is no delay [delay1, delay3, delaycut,
+    // DelayVolume, VolColDelay, NoteOff, OffDelay, PanOff, ft2_delay_*].
     bool noteDelayHoldsCell = false;
     // E90 retriggers the note at the row tick and EC0 cuts it there [E90,
     // ft2_invalid_ins_defaults].
