@@ -51,7 +51,7 @@ SongLength measureSongLength(const Song& song, int32_t rate, const PlaybackRules
     int64_t frames = 0;
     int32_t rows = 0;
     while (rows < maxMeasuredRows) {
-        const bool rowTick = sequencer.tick == 0;
+        const bool rowTick = sequencer.tick == 0 && !sequencer.repeatingRow;
         advanceTick(sequencer);
         if (rowTick) {
             const auto [seen, isNew] = played.emplace(flowState(sequencer), frames);

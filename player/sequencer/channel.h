@@ -86,6 +86,11 @@ struct MusicChannel {
     uint8_t fineVolSlideParam;
     uint8_t finePortaUpParam;
     uint8_t finePortaDownParam;
+    // Fine volume slide down's own memory where the two slides keep apart.
+    uint8_t fineVolDownParam;
+    // Ticks that multi-retrigger has counted since its last retrigger, where
+    // the count runs on across rows.
+    uint8_t retrigCount;
 };
 
 constexpr int maxChannels = 32;

@@ -83,11 +83,17 @@ void advanceVibratoPhase(MusicChannel* channel) {
     channel->vibratoPos = advancePhase(channel->vibratoPos, channel->vibratoSpeed);
 }
 
-void tremolo(MusicChannel* channel) {
+void tremolo(MusicChannel* channel, bool rampFollowsVibrato) {
     const int32_t waveform = (channel->waveControl >> 4) & 3;
+    int8_t phase = channel->tremoloPos;
+    if (waveform == Ramp && rampFollowsVibrato) {
+        // The ramp's half-cycle (whether it falls from 255 or rises from 0) is
+        // the vibrato's; only the position within it is the tremolo's.
+        const int8_t within = static_cast<int8_t>(phase & 31);
+        phase = channel->vibratoPos < 0 ? static_cast<int8_t>(within - 32) : within;
+    }
     // Waveform 3 is the sine for tremolo (the square for vibrato).
-    const int32_t magnitude =
-        waveformMagnitude(channel->tremoloPos, waveform == SquareOrSine ? Sine : waveform);
+    const int32_t magnitude = waveformMagnitude(phase, waveform == SquareOrSine ? Sine : waveform);
     const int32_t depth = (channel->tremoloDepth * magnitude) >> 6;
     if (channel->tremoloPos >= 0) {
         channel->volumeDelta = channel->volume + depth > 64 ? 64 - channel->volume : depth;

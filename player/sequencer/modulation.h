@@ -13,8 +13,9 @@ void tonePortamento(MusicChannel* channel, bool keepsDirection = false);
 // Sets periodDelta for the current phase; the caller advances the phase.
 void vibrato(MusicChannel* channel);
 void advanceVibratoPhase(MusicChannel* channel);
-// Sets volumeDelta for the current phase and advances the phase.
-void tremolo(MusicChannel* channel);
+// Sets volumeDelta for the current phase and advances the phase. With
+// rampFollowsVibrato the ramp waveform turns over with the vibrato's phase.
+void tremolo(MusicChannel* channel, bool rampFollowsVibrato = false);
 // Tremor by the player's own rules: on every tick the effect is present, the
 // row tick included, silent for this tick only.
 void tremor(MusicChannel* channel);

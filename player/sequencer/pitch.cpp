@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "player/sequencer/arithmetic.h"
+#include "player/sequencer/song_lookup.h"
 
 namespace xmplayer {
 
@@ -280,6 +281,24 @@ void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* samp
         voice->positionFrac = 0;
         voice->startOffset = 0;
         voice->direction = Forward;
+    }
+}
+
+void refreshGlobalVolume(Sequencer& sequencer) {
+    if (!sequencer.globalVolumeTouched) {
+        return;
+    }
+    sequencer.globalVolumeTouched = false;
+    if (!sequencer.rules.globalVolumeReachesEveryChannel) {
+        return;
+    }
+    const int32_t channels = playedChannelCount(sequencer.song);
+    for (int32_t c = 0; c < channels; ++c) {
+        MusicChannel& channel = sequencer.channels[c];
+        if (channel.voice != nullptr) {
+            updateVolume(&channel, channel.voice, sequencer.globalVolume,
+                         sequencer.rules.squareRootPanning);
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include "player/sequencer/pitch.h"
 #include "player/sequencer/sequencer_state.h"
 #include "player/sequencer/song_lookup.h"
+#include "player/sequencer/tick_effects.h"
 
 namespace xmplayer {
 
@@ -45,6 +46,21 @@ void slideVolumeUp(MusicChannel* channel, int32_t amount) {
 void slideVolumeDown(MusicChannel* channel, int32_t amount) {
     channel->volume = std::max(channel->volume - amount, 0);
     channel->tremorSilenced = 0;
+}
+
+// Rxy at the row tick where its count runs on: each nibble is kept apart,
+// and the row tick counts as one of the ticks, unless the volume column sets
+// a volume above 0 (0x10 sets none in this respect).
+void countRetriggerAtRowTick(MusicChannel* channel, const PatternNote& cell, uint8_t x, uint8_t y) {
+    if (x != 0) {
+        channel->retrigVolumeAction = x;
+    }
+    if (y != 0) {
+        channel->retrigInterval = y;
+    }
+    if (cell.volumeColumn <= 0x10 || cell.volumeColumn > 0x50) {
+        countRetrigger(channel);
+    }
 }
 
 void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& row,
@@ -109,13 +125,35 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             channel->flags |= VolumeChanged;
             break;
         case ExtendedCommand::FineVolumeDown:
+            if (sequencer.rules.separateFineVolumeMemories) {
+                if (y != 0) {
+                    channel->fineVolDownParam = y;
+                }
+                slideVolumeDown(channel, channel->fineVolDownParam);
+                channel->flags |= VolumeChanged;
+                break;
+            }
             if (y != 0) {
                 channel->fineVolSlideParam = y;
             }
             slideVolumeDown(channel, channel->fineVolSlideParam);
             channel->flags |= VolumeChanged;
             break;
+        case ExtendedCommand::RetriggerNote:
+            if (y == 0 && sequencer.rules.retriggerAndCutAtRowTick) {
+                channel->flags |= StartNote;
+            }
+            break;
+        case ExtendedCommand::NoteCut:
+            if (y == 0 && sequencer.rules.retriggerAndCutAtRowTick) {
+                channel->volume = 0;
+                channel->flags |= VolumeChanged;
+            }
+            break;
         case ExtendedCommand::NoteDelay:
+            if (sequencer.rules.noteDelayHoldsCell) {
+                break;  // ED0 is no delay; a longer one never reaches here
+            }
             // The note starts on tick y instead (see the tick effects).
             channel->volume = held.volume;
             channel->period = held.period;
@@ -123,7 +161,11 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             channel->flags &= ~(FrequencyChanged | VolumeChanged | PanningChanged | StartNote);
             break;
         case ExtendedCommand::PatternDelay:
-            sequencer.patternDelayTicks = y * sequencer.speed;
+            if (sequencer.rules.patternDelayRepeatsTicks) {
+                sequencer.patternDelayRows = y;
+            } else {
+                sequencer.patternDelayTicks = y * sequencer.speed;
+            }
             break;
         default:
             break;
@@ -270,6 +312,7 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             break;
         case Effect::SetGlobalVolume:
             sequencer.globalVolume = std::min<int32_t>(param, 64);
+            sequencer.globalVolumeTouched = true;
             channel->flags |= VolumeChanged;
             break;
         case Effect::GlobalVolumeSlide:
@@ -289,6 +332,10 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             break;
         case Effect::MultiRetrigger:
+            if (sequencer.rules.retriggerCountRunsOn) {
+                countRetriggerAtRowTick(channel, cell, x, y);
+                break;
+            }
             if (param != 0) {
                 channel->retrigVolumeAction = x;
                 channel->retrigInterval = y;
@@ -407,9 +454,38 @@ int8_t noteFinetune(MusicChannel* channel, const PatternNote& cell, const RowCon
     return finetune;
 }
 
+// A note delay that holds the whole cell until its tick (see playDelayedCell).
+bool heldByNoteDelay(const Sequencer& sequencer, const PatternNote& cell) {
+    return sequencer.rules.noteDelayHoldsCell && effectOf(cell) == Effect::Extended &&
+           extendedCommandOf(cell) == ExtendedCommand::NoteDelay && (cell.effectParam & 0x0F) != 0;
+}
+
+// The row tick of a cell that a note delay holds: the playing note goes on,
+// its envelopes and auto-vibrato with it.
+void processHeldChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
+    Sequencer& sequencer = row.sequencer;
+    row.instrument = channelInstrument(sequencer.song, channel);
+    row.sample = channelSample(row.instrument, channel);
+    row.finetune = channelFinetune(sequencer, channel);
+    if (static_cast<Effect>(channel->lastEffect) == Effect::Tremolo) {
+        channel->volume += channel->volumeDelta;
+    }
+    channel->lastEffect = cell.effect;
+    channel->volumeDelta = 0;
+    channel->periodDelta = 0;
+    channel->flags = 0;
+    stepEnvelopes(channel, row.instrument, true, sequencer.rules);
+    stepAutoVibrato(channel, row.instrument);
+    updateVoice(sequencer, channel, row.sample);
+}
+
 void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
     Sequencer& sequencer = row.sequencer;
     const Song* song = sequencer.song;
+    if (heldByNoteDelay(sequencer, cell)) {
+        processHeldChannel(channel, cell, row);
+        return;
+    }
     const PlaybackRules& rules = sequencer.rules;
     const uint8_t note = cellNote(cell, rules);
     // By the player's own rules a volume-column tone portamento does not make
@@ -451,8 +527,16 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
         // The offset of tremolo's last tick stays in the volume.
         channel->volume = held.volume + channel->volumeDelta;
     }
+    // A tremolo that goes on keeps its last tick's offset through the row
+    // tick, unless the cell sets the volume afresh.
+    const bool tremoloGoesOn = sequencer.rules.tremoloHoldsRowTick &&
+                               static_cast<Effect>(channel->lastEffect) == Effect::Tremolo &&
+                               effectOf(cell) == Effect::Tremolo && cell.instrument == 0 &&
+                               !(cell.volumeColumn >= 0x10 && cell.volumeColumn <= 0x50);
     channel->lastEffect = cell.effect;
-    channel->volumeDelta = 0;
+    if (!tremoloGoesOn) {
+        channel->volumeDelta = 0;
+    }
     channel->flags = 0;
 
     if (playsNote) {
@@ -486,6 +570,9 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
         } else {
             resetInstrument(channel, row);
         }
+    }
+    if (sequencer.rules.retriggerCountRunsOn && cell.instrument != 0 && cell.note != keyOffNote) {
+        channel->retrigCount = 0;  // the instrument's retrigger starts its count anew
     }
     if (cell.volumeColumn != 0) {
         applyVolumeColumn(channel, cell.volumeColumn);
@@ -521,6 +608,72 @@ void processRow(Sequencer& sequencer) {
     for (int32_t c = 0; c < channels; ++c) {
         processChannel(&sequencer.channels[c], cells[c], row);
     }
+    refreshGlobalVolume(sequencer);
+}
+
+void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternNote& cell) {
+    const Song* song = sequencer.song;
+    const bool keyOff = cell.note == keyOffNote;
+    // A cell without a note plays the channel's last note again, with the
+    // cell's instrument if it names one.
+    const bool playsNote =
+        isPlayableNote(cell.note) || (cell.note == 0 && channel->notePeriod != 0);
+    const PlaybackRules& rules = sequencer.rules;
+    if (cell.instrument != 0 && rules.instrumentFollowsNote) {
+        channel->chosenInstrument = static_cast<uint8_t>(cell.instrument - 1);
+    }
+    if (playsNote && rules.instrumentFollowsNote) {
+        channel->instrumentIndex = channel->chosenInstrument;
+    } else if (playsNote && cell.instrument != 0) {
+        channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
+    }
+    if (isPlayableNote(cell.note)) {
+        channel->noteIndex = static_cast<uint8_t>(cell.note - 1);
+    }
+    const Instrument* instrument = channelInstrument(song, channel);
+    const Sample* sample = channelSample(instrument, channel);
+    if (cell.instrument != 0) {
+        channel->fadeOutStep =
+            instrument == &emptyInstrument ? emptyInstrumentFadeOut : instrument->fadeOut;
+    }
+    if (playsNote) {
+        const int8_t* finetune = channelFinetune(sequencer, channel);
+        int8_t fine = finetune != nullptr ? *finetune : sample->finetune;
+        if (rules.coarseFinetune) {
+            fine = static_cast<int8_t>(fine & ~7);
+        }
+        channel->finetune = fine;
+        channel->realNote = static_cast<uint8_t>(
+            std::clamp(channel->noteIndex + sample->relativeNote, 0, highestRealNote));
+        channel->notePeriod = (song->flags & linearFrequencyTable) != 0
+                                  ? linearPeriod(channel->realNote, fine)
+                                  : amigaPeriod(channel->realNote, fine);
+        channel->period = channel->notePeriod;
+        channel->periodDelta = 0;
+        channel->flags |= StartNote | FrequencyChanged;
+    }
+    int32_t volume = channel->volume;
+    const int32_t panning = channel->panning;
+    if (keyOff && !envelopeActive(volumeEnvelopeShape(instrument))) {
+        volume = 0;  // the release of a note without a volume envelope
+    }
+    // The envelopes, fade-out, auto-vibrato and phases start anew, also under
+    // a key-off, which thus leaves the note unreleased; the sample's volume
+    // and panning come back only for an instrument number.
+    resetChannel(channel, sample);
+    if (cell.instrument == 0) {
+        channel->volume = volume;
+        channel->panning = panning;
+    }
+    // Of the volume column only a volume, or a panning beside a note, is taken.
+    if (cell.volumeColumn >= 0x10 && cell.volumeColumn <= 0x50) {
+        channel->volume = cell.volumeColumn - 0x10;
+    } else if ((cell.volumeColumn >> 4) == 0xC && !keyOff) {
+        channel->panning = 16 * (cell.volumeColumn & 0x0F);
+    }
+    channel->retrigCount = 0;
+    // The envelopes take their first step in this tick, as at a row tick.
+    stepEnvelopes(channel, instrument, false, rules);
 }
 
 void resetChannel(MusicChannel* channel, const Sample* sample) {

@@ -34,5 +34,8 @@ void processRow(Sequencer& sequencer);
 void resetChannel(MusicChannel* channel, const Sample* sample);
 // The row-tick meaning of a volume-column byte.
 void applyVolumeColumn(MusicChannel* channel, uint8_t volumeColumn);
+// The tick of a note delay that has held its whole cell: the cell's note, or
+// the channel's last one, starts or the key-off acts.
+void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternNote& cell);
 
 }  // namespace xmplayer

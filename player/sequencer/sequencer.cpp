@@ -52,6 +52,8 @@ void rewindSequencer(Sequencer& sequencer) {
     sequencer.orderPos = 0;
     sequencer.tick = 0;
     sequencer.patternDelayTicks = 0;
+    sequencer.patternDelayRows = 0;
+    sequencer.repeatingRow = false;
     sequencer.processedRow = 0;
     for (std::size_t i = 0; i < sequencer.firstFinetunes.size(); ++i) {
         const Instrument& instrument = song.instruments[i];
@@ -73,7 +75,7 @@ void rewindSequencer(Sequencer& sequencer) {
 }
 
 void advanceTick(Sequencer& sequencer) {
-    if (sequencer.tick != 0) {
+    if (sequencer.tick != 0 || sequencer.repeatingRow) {
         processTickEffects(sequencer);
     } else {
         enterDecidedPosition(sequencer);
@@ -84,6 +86,12 @@ void advanceTick(Sequencer& sequencer) {
     if (sequencer.tick >= sequencer.speed + sequencer.patternDelayTicks) {
         sequencer.patternDelayTicks = 0;
         sequencer.tick = 0;
+        // A pattern-delayed row starts its ticks again without reading its
+        // cells anew.
+        sequencer.repeatingRow = sequencer.patternDelayRows > 0;
+        if (sequencer.repeatingRow) {
+            --sequencer.patternDelayRows;
+        }
     }
 }
 

@@ -40,6 +40,10 @@ struct Sequencer {
     int32_t row = 0;
     int32_t orderPos = 0;
     int32_t patternDelayTicks = 0;
+    // Repetitions of a pattern-delayed row still to come, and whether the
+    // ticks running now are such a repetition, which reads no cells anew.
+    int32_t patternDelayRows = 0;
+    bool repeatingRow = false;
     int32_t nextRow = 0;
     int32_t nextOrder = 0;
     // The row that the last row tick processed. The ticks between rows run
@@ -47,6 +51,9 @@ struct Sequencer {
     int32_t processedRow = 0;
     int32_t globalVolume = 0;
     uint8_t globalVolSlideParam = 0;
+    // Set when this tick has changed the global volume in a way that reaches
+    // every channel's voice at the end of the tick.
+    bool globalVolumeTouched = false;
     // Each sample's finetune as this playback has it: the set-finetune effect
     // changes it for later notes without writing into the shared song.
     // Instrument i's samples start at firstFinetunes[i].

@@ -166,6 +166,26 @@ void multiRetrigger(MusicChannel* channel, int32_t tick) {
     channel->flags |= VolumeChanged | StartNote;
 }
 
+}  // namespace
+
+void countRetrigger(MusicChannel* channel) {
+    if (channel->retrigInterval == 0) {
+        return;
+    }
+    if (channel->retrigCount + 1 < channel->retrigInterval) {
+        ++channel->retrigCount;
+        return;
+    }
+    channel->retrigCount = 0;
+    if (channel->retrigVolumeAction != 0) {
+        const int32_t volume = retriggeredVolume(channel->volume, channel->retrigVolumeAction);
+        channel->volume = std::max(std::min(volume, 64), 0);
+    }
+    channel->flags |= VolumeChanged | StartNote;
+}
+
+namespace {
+
 void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
     const int32_t y = cell.effectParam & 0x0F;
     const int32_t now = tick.sequencer.tick;
@@ -182,6 +202,12 @@ void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const Tic
             }
             break;
         case ExtendedCommand::NoteDelay:
+            if (tick.sequencer.rules.noteDelayHoldsCell) {
+                if (y != 0 && now == y) {
+                    playDelayedCell(tick.sequencer, channel, cell);
+                }
+                break;
+            }
             if (now == y) {
                 resetChannel(channel, tick.sample);
                 channel->period = channel->notePeriod;
@@ -227,6 +253,10 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             tonePortamento(channel, sequencer.rules.portamentoDirection);
             break;
         case Effect::Vibrato:
+            if (sequencer.rules.vibratoEffectDepthPrevails && (param & 0x0F) != 0) {
+                // The volume column's depth, set earlier in this tick, yields.
+                channel->vibratoDepth = param & 0x0F;
+            }
             vibrato(channel);
             advanceVibratoPhase(channel);
             break;
@@ -241,7 +271,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             slideVolume(channel, channel->volSlideParam);
             break;
         case Effect::Tremolo:
-            tremolo(channel);
+            tremolo(channel, sequencer.rules.tremoloRampFollowsVibrato);
             break;
         case Effect::VolumeSlide:
             slideVolume(channel, channel->volSlideParam);
@@ -259,6 +289,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             } else if (down != 0) {
                 sequencer.globalVolume = std::max(sequencer.globalVolume - down, 0);
             }
+            sequencer.globalVolumeTouched = true;
             break;
         }
         case Effect::PanningSlide: {
@@ -273,7 +304,11 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             break;
         }
         case Effect::MultiRetrigger:
-            multiRetrigger(channel, sequencer.tick);
+            if (sequencer.rules.retriggerCountRunsOn) {
+                countRetrigger(channel);
+            } else {
+                multiRetrigger(channel, sequencer.tick);
+            }
             break;
         case Effect::Tremor:
             if (sequencer.rules.tremorHoldsVolume) {
@@ -330,12 +365,15 @@ void processTickEffects(Sequencer& sequencer) {
             const bool linear = (song->flags & linearFrequencyTable) != 0;
             channel->periodDelta = tableNoteOffset(channel->period, tick.finetune, linear, 0);
         }
-        stepAutoVibrato(channel, instrument);
+        // A delayed cell may have changed the channel's instrument and sample.
+        const Instrument* playing = channelInstrument(song, channel);
+        stepAutoVibrato(channel, playing);
         if (sequencer.rules.tremorHoldsVolume) {
             holdTremorSilence(channel);
         }
-        updateVoice(sequencer, channel, tick.sample);
+        updateVoice(sequencer, channel, channelSample(playing, channel));
     }
+    refreshGlobalVolume(sequencer);
 }
 
 }  // namespace xmplayer

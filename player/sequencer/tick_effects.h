@@ -7,5 +7,8 @@
 namespace xmplayer {
 
 void processTickEffects(Sequencer& sequencer);
+// One tick of Rxy where its count runs on across rows: the note retriggers
+// once the count reaches the interval, and the count starts again.
+void countRetrigger(MusicChannel* channel);
 
 }  // namespace xmplayer
