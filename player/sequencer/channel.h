@@ -74,6 +74,7 @@ struct MusicChannel {
     uint8_t fineVolSlideParam;
     uint8_t finePortaUpParam;
     uint8_t finePortaDownParam;
+    uint8_t playedNote;  // a row has started a note on the channel
 };
 
 constexpr int maxChannels = 32;

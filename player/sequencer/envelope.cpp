@@ -67,7 +67,7 @@ bool envelopeActive(const EnvelopeShape& shape) {
     return (shape.flags & envelopeOn) != 0 && shape.pointCount >= 2;
 }
 
-void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
+bool stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
                   uint8_t requestBit) {
     const int32_t count = shape.pointCount;
     int32_t& point = *state.point;
@@ -88,12 +88,12 @@ void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const Envel
         if (point == count - 1) {
             *state.value = pointValue(shape, point);
             *state.done = 1;
-            return;
+            return false;
         }
         if ((shape.flags & envelopeSustain) != 0 && point == shape.sustainPoint &&
             channel->keyOff == 0) {
             *state.value = pointValue(shape, point);
-            return;  // waits here until key-off
+            return true;  // waits here until key-off
         }
         *state.delta = segmentDelta(shape, point);
         fixed = pointValue(shape, point) * fixedOne;
@@ -107,6 +107,7 @@ void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const Envel
     }
     *state.value = fixed >> 16;
     ++tick;
+    return false;
 }
 
 void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrument,
@@ -145,7 +146,8 @@ void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrume
     channel->volEnvValue = channel->volEnvFixed >> 16;
 }
 
-void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick) {
+void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick,
+                   const PlaybackRules& rules) {
     const EnvelopeShape volume = volumeEnvelopeShape(instrument);
     if (envelopeActive(volume)) {
         if (channel->volEnvDone == 0) {
@@ -155,8 +157,11 @@ void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool row
         channel->volEnvValue = 0;
     }
     const EnvelopeShape panning = panningEnvelopeShape(instrument);
-    if (envelopeActive(panning) && channel->panEnvDone == 0) {
-        stepEnvelope(channel, panningEnvelopeState(channel), panning, PanningChanged);
+    if (envelopeActive(panning) && channel->panEnvDone == 0 &&
+        stepEnvelope(channel, panningEnvelopeState(channel), panning, PanningChanged) &&
+        rules.panSustainOutlastsKeyOff) {
+        // The walk ends at the sustain point, which the note keeps.
+        channel->panEnvDone = 1;
     }
     if (channel->keyOff != 0) {
         channel->fadeOutLevel = std::max(channel->fadeOutLevel - instrument->fadeOut, 0);

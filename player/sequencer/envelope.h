@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "player/sequencer/channel.h"
+#include "player/sequencer/playback_rules.h"
 
 namespace xmplayer {
 
@@ -37,8 +38,9 @@ EnvelopeShape panningEnvelopeShape(const Instrument* instrument);
 // are read the same way.
 bool envelopeActive(const EnvelopeShape& shape);
 
-// One tick of one envelope; sets requestBit in the channel's flags.
-void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
+// One tick of one envelope; sets requestBit in the channel's flags. True
+// while it waits at its sustain point for the key-off.
+bool stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
                   uint8_t requestBit);
 
 // Effect Lxx: moves the volume envelope to a tick position (0..255).
@@ -47,7 +49,8 @@ void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrume
 
 // The envelope block of a tick: both envelopes, then the fade-out after key-off.
 // On a row tick a released note without a volume envelope falls silent.
-void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick);
+void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick,
+                   const PlaybackRules& rules = ownRules);
 
 void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument);
 

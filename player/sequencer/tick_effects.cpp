@@ -36,7 +36,8 @@ void slideVolume(MusicChannel* channel, uint8_t param) {
     channel->flags |= VolumeChanged;
 }
 
-void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
+void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn,
+                           const PlaybackRules& rules) {
     const uint8_t low = volumeColumn & 0x0F;
     switch (volumeColumn >> 4) {
         case 0x6:
@@ -53,7 +54,11 @@ void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn) {
             advanceVibratoPhase(channel);
             break;
         case 0xD:
-            channel->panning = boundedPanning(channel->panning - low);
+            // A slide left by 0 takes the panning to the left end, as the
+            // tracker's own arithmetic does.
+            channel->panning = low == 0 && rules.volumePanSlideBetweenRows
+                                   ? 0
+                                   : boundedPanning(channel->panning - low);
             channel->flags |= PanningChanged;
             break;
         case 0xE:
@@ -280,8 +285,8 @@ void processTickEffects(Sequencer& sequencer) {
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
         channel->flags = 0;
-        stepEnvelopes(channel, instrument, false);
-        applyVolumeColumnTick(channel, cell.volumeColumn);
+        stepEnvelopes(channel, instrument, false, sequencer.rules);
+        applyVolumeColumnTick(channel, cell.volumeColumn, sequencer.rules);
         applyEffectTick(channel, cell, tick);
         stepAutoVibrato(channel, instrument);
         updateVoice(sequencer, channel, tick.sample);
