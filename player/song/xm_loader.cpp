@@ -1,10 +1,9 @@
 #include "player/song/xm_loader.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <array>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <string>
 
 #include "player/song/xm_reading.h"
@@ -49,17 +48,29 @@ std::string hex16(uint16_t value) {
     return text;
 }
 
-// A pattern's packed cells as its header measures them. A cell cut off by
-// their end reads zero for the bytes it misses.
+// A pattern's packed cells as its header measures them, read from the stream
+// a piece at a time. A cell cut off by their end reads zero for the bytes it
+// misses.
 struct PackedCells {
-    const uint8_t* bytes;
-    int64_t size;
-    int64_t next;
+    XmReader& reader;
+    int64_t left;  // bytes of the packed data not fetched yet
+    std::array<uint8_t, 256> piece{};
+    int32_t pieceSize = 0;
+    int32_t next = 0;
 
-    bool more() const { return next < size; }
+    bool more() const { return next < pieceSize || left > 0; }
     uint8_t u8() {
-        const int64_t at = next++;
-        return at < size ? bytes[at] : 0;
+        if (next == pieceSize) {
+            if (left <= 0) {
+                return 0;
+            }
+            pieceSize = static_cast<int32_t>(std::min<int64_t>(left, piece.size()));
+            piece.fill(0);  // what the stream cannot deliver reads as zero
+            reader.bytes(piece.data(), pieceSize);
+            left -= pieceSize;
+            next = 0;
+        }
+        return piece[next++];
     }
 };
 
@@ -130,20 +141,13 @@ bool readPatternHeader(XmReader& reader, bool earlyLayout, int32_t p, PatternHea
 
 // Decodes the cells a pattern's packed data holds, at most `cells` of them;
 // cells beyond the data stay empty.
-bool decodePatternCells(XmReader& reader, const PatternHeader& header, PatternNote* notes,
+void decodePatternCells(XmReader& reader, const PatternHeader& header, PatternNote* notes,
                         int64_t cells) {
-    using Bytes = std::unique_ptr<uint8_t, decltype(&std::free)>;
-    const Bytes bytes(allocateZeroed<uint8_t>(header.packedSize), &std::free);
-    if (bytes == nullptr) {
-        return false;
-    }
     reader.seekTo(header.dataStart);
-    reader.bytes(bytes.get(), header.packedSize);
-    PackedCells packed{bytes.get(), header.packedSize, 0};
+    PackedCells packed{reader, header.packedSize};
     for (int64_t cell = 0; cell < cells && packed.more(); ++cell) {
         decodeCell(packed, notes[cell]);
     }
-    return true;
 }
 
 bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, bool earlyLayout,
@@ -178,9 +182,7 @@ bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, bool early
             return refuse(reason, "out of memory for pattern " + std::to_string(p));
         }
         pattern.rowCount = rows;
-        if (!decodePatternCells(reader, header, pattern.notes, storedCells)) {
-            return refuse(reason, "out of memory for pattern " + std::to_string(p));
-        }
+        decodePatternCells(reader, header, pattern.notes, storedCells);
         // What follows is found by the header's lengths, whatever the cells
         // took.
         reader.seekTo(header.dataEnd);
