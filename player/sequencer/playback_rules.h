@@ -27,10 +27,11 @@ struct PlaybackRules {
     // ---- Song flow and panning memories
     // After a pattern loop has jumped in a pattern, the next pattern starts at
     // the loop's row, also when a pattern break before it on the row that
-    // jumps moves on [PatLoop-Break, PatLoop-Various, pattern_loop_mpt_breakjump].
+    // jumps moves on [PatLoop-Break, PatLoop-Various, pattern_loop_mpt,
+    // pattern_loop_mpt_breakjump].
     bool loopRowStartsNextPattern = false;
     // E60 marks the row being played, even after an E6x of an earlier channel
-    // on the same row has jumped [pattern_loop_mpt].
+    // on the same row has jumped [ft2_flow_test; no shared file shows it].
     bool loopStartIsPlayedRow = false;
     // F00 leaves the speed as it is, as other players keep it for XM files
     // [songs/roadblast.xm].
