@@ -75,9 +75,9 @@ int32_t patternCells(const Song& song, int32_t pattern, PatternCell* cells, int3
 
 // ---- Pulling frames: the application renders when it wants the frames
 
-// One pass through a song: from the start until it comes back to a row it
-// has played in the same state (order, row, speed, tempo, pattern loops),
-// from where it would play on as before.
+// One pass through a song: from the start until it first comes back to an
+// order's row it has played, the rows that a pattern loop repeats counted in
+// the pass, as other players measure songs.
 struct SongDuration {
     int64_t milliseconds;           // the pass
     int64_t loopStartMilliseconds;  // when the row it comes back to first played

@@ -20,8 +20,9 @@ using namespace xmplayer;
 constexpr char description[] =
     "Prints what each XM file holds as the player loads it: title, channels, "
     "order list, patterns, instruments and their samples, the duration of one "
-    "pass through the song (from the start until it comes back to a row it "
-    "played in the same state) and the order, row and time it loops to, and how "
+    "pass through the song (from the start until it first comes back to a row "
+    "it played, a pattern loop's repetitions counted in the pass) and the "
+    "order, row and time it loops to, and how "
     "the file stores the song: its format version, the most samples in one "
     "instrument, compressed samples and the bytes after the last sample, which "
     "are not read. A file the player refuses is reported with the reason, and "

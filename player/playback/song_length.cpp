@@ -15,19 +15,16 @@ namespace xmplayer {
 
 namespace {
 
-// The flow of a song from a row on follows from the state its row tick
-// leaves: the row, the next row it decided on, speed and tempo (as the row's
-// own effects set them), a pattern delay, and the loop counters of the
-// channels inside a pattern loop; as bytes. A loop's start row is left out:
-// songs mark it where the loop begins, so the start an earlier pass left
-// behind is replaced before it is used, and keeping it would make a song that
-// plays on exactly as before look new for one pass more. (A loop that repeats
-// to a start marked in another pattern is measured as if the start were the
-// same every pass.)
+// A pass ends where the song first comes back to a row it has played; the
+// rows that a pattern loop repeats belong to the pass. A row is told by its
+// order and row, and by the counters of the channels inside a pattern loop
+// as the row leaves them: a loop's repetitions differ there from its first
+// time through, and a loop that a jump left unfinished keeps the count it
+// had. Speed, tempo and a loop's start row play no part: a song that comes
+// back to a row plays on from there as other players measure it, whatever
+// speed it is at.
 std::string flowState(const Sequencer& sequencer) {
-    std::vector<int32_t> values{
-        sequencer.orderPos, sequencer.processedRow, sequencer.nextOrder,        sequencer.nextRow,
-        sequencer.speed,    sequencer.tempo,        sequencer.patternDelayTicks};
+    std::vector<int32_t> values{sequencer.orderPos, sequencer.processedRow};
     const int32_t channels = playedChannelCount(sequencer.song);
     for (int32_t c = 0; c < channels; ++c) {
         const int32_t count = sequencer.channels[c].loopCount;

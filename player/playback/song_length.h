@@ -1,8 +1,8 @@
 // How long one pass through a song lasts, found by running the sequencer
-// ahead without mixing: from the start until the song comes back to a row it
-// has already played in the same state (order, row, speed, tempo and every
-// channel's pattern loop, as the row leaves them), which it then plays again
-// as before.
+// ahead without mixing: from the start until the song first comes back to an
+// order's row it has already played. The repetitions of a pattern loop
+// belong to the pass: a row counts as played again only where every
+// channel's pattern loop stands as it did the first time.
 #pragma once
 
 #include <cstdint>

@@ -91,6 +91,7 @@ struct MusicChannel {
     // Ticks that multi-retrigger has counted since its last retrigger, where
     // the count runs on across rows.
     uint8_t retrigCount;
+    uint8_t playedNote;  // a row has started a note on the channel
 };
 
 constexpr int maxChannels = 32;

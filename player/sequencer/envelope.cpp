@@ -67,7 +67,7 @@ bool envelopeActive(const EnvelopeShape& shape) {
     return (shape.flags & envelopeOn) != 0 && shape.pointCount >= 2;
 }
 
-void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
+bool stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
                   uint8_t requestBit) {
     const int32_t count = shape.pointCount;
     int32_t& point = *state.point;
@@ -88,12 +88,12 @@ void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const Envel
         if (point == count - 1) {
             *state.value = pointValue(shape, point);
             *state.done = 1;
-            return;
+            return false;
         }
         if ((shape.flags & envelopeSustain) != 0 && point == shape.sustainPoint &&
             channel->keyOff == 0) {
             *state.value = pointValue(shape, point);
-            return;  // waits here until key-off
+            return true;  // waits here until key-off
         }
         *state.delta = segmentDelta(shape, point);
         fixed = pointValue(shape, point) * fixedOne;
@@ -107,6 +107,7 @@ void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const Envel
     }
     *state.value = fixed >> 16;
     ++tick;
+    return false;
 }
 
 void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrument,
@@ -161,8 +162,11 @@ void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool row
     }
     const EnvelopeShape panning = panningEnvelopeShape(instrument);
     if (envelopeActive(panning)) {
-        if (channel->panEnvDone == 0) {
-            stepEnvelope(channel, panningEnvelopeState(channel), panning, PanningChanged);
+        if (channel->panEnvDone == 0 &&
+            stepEnvelope(channel, panningEnvelopeState(channel), panning, PanningChanged) &&
+            rules.panSustainOutlastsKeyOff) {
+            // The walk ends at the sustain point, which the note keeps.
+            channel->panEnvDone = 1;
         }
     } else if (rules.instrumentFollowsNote) {
         channel->panEnvValue = 32;

@@ -38,8 +38,9 @@ EnvelopeShape panningEnvelopeShape(const Instrument* instrument);
 // are read the same way.
 bool envelopeActive(const EnvelopeShape& shape);
 
-// One tick of one envelope; sets requestBit in the channel's flags.
-void stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
+// One tick of one envelope; sets requestBit in the channel's flags. True
+// while it waits at its sustain point for the key-off.
+bool stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
                   uint8_t requestBit);
 
 // Effect Lxx: moves the volume envelope to a tick position (0..255).

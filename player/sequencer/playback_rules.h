@@ -110,7 +110,26 @@ struct PlaybackRules {
     bool tremorHoldsVolume = false;
 
     // ---- Song flow and panning memories
-    // (rules filled in with their behaviours)
+    // After a pattern loop has jumped in a pattern, the next pattern starts at
+    // the loop's row, also when a pattern break before it on the row that
+    // jumps moves on [PatLoop-Break, PatLoop-Various, pattern_loop_mpt,
+    // pattern_loop_mpt_breakjump].
+    bool loopRowStartsNextPattern = false;
+    // E60 marks the row being played, even after an E6x of an earlier channel
+    // on the same row has jumped [ft2_flow_test; no shared file shows it].
+    bool loopStartIsPlayedRow = false;
+    // F00 leaves the speed as it is, as other players keep it for XM files
+    // [songs/roadblast.xm].
+    bool speedZeroIgnored = false;
+    // The volume column's panning slides act on the ticks between rows only,
+    // and a slide left by 0 pans hard left there [PanSlideZero].
+    bool volumePanSlideBetweenRows = false;
+    // A panning envelope that waits at its sustain point stays there for the
+    // rest of the note: a later key-off does not move it on [PanSustainRelease].
+    bool panSustainOutlastsKeyOff = false;
+    // A channel's first note starts at its sample's default volume and
+    // panning, whatever rows before it set [PanMemory].
+    bool firstNoteTakesSampleDefaults = false;
 };
 
 // The player's own rules: none of the behaviours above.
@@ -147,6 +166,12 @@ constexpr PlaybackRules ft2Rules{
     .sampleOffsetOnNoteStart = true,
     .tremorHoldsVolume = true,
     // ---- Song flow
+    .loopRowStartsNextPattern = true,
+    .loopStartIsPlayedRow = true,
+    .speedZeroIgnored = true,
+    .volumePanSlideBetweenRows = true,
+    .panSustainOutlastsKeyOff = true,
+    .firstNoteTakesSampleDefaults = true,
 };
 
 constexpr const PlaybackRules& playbackRules(RuleSet rules) {

@@ -102,11 +102,21 @@ void applyExtended(MusicChannel* channel, const PatternNote& cell, RowContext& r
             break;
         case ExtendedCommand::PatternLoop:
             if (y == 0) {
-                channel->loopRow = sequencer.row;
+                channel->loopRow =
+                    sequencer.rules.loopStartIsPlayedRow ? sequencer.processedRow : sequencer.row;
             } else {
                 channel->loopCount = channel->loopCount == 0 ? y : channel->loopCount - 1;
                 if (channel->loopCount != 0) {
                     sequencer.row = channel->loopRow - 1;
+                    if (sequencer.rules.loopRowStartsNextPattern) {
+                        sequencer.patternStartRow = channel->loopRow;
+                        // A pattern break earlier on this row moves on to
+                        // the loop's row of the next pattern; a position
+                        // jump keeps its first row.
+                        if (sequencer.nextRow >= 0 && !row.jumped) {
+                            sequencer.nextRow = channel->loopRow;
+                        }
+                    }
                 }
             }
             break;
@@ -305,7 +315,9 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             break;
         case Effect::SpeedTempo:
             if (param < 32) {
-                sequencer.speed = param;
+                if (param != 0 || !sequencer.rules.speedZeroIgnored) {
+                    sequencer.speed = param;
+                }
             } else {
                 setTempo(sequencer, param);
             }
@@ -574,7 +586,17 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     if (sequencer.rules.retriggerCountRunsOn && cell.instrument != 0 && cell.note != keyOffNote) {
         channel->retrigCount = 0;  // the instrument's retrigger starts its count anew
     }
-    if (cell.volumeColumn != 0) {
+    if (playsNote && !portamentoRow) {
+        if (channel->playedNote == 0 && sequencer.rules.firstNoteTakesSampleDefaults) {
+            channel->volume = row.sample->volume;
+            channel->panning = row.sample->panning;
+            channel->flags |= PanningChanged;
+        }
+        channel->playedNote = 1;
+    }
+    const uint8_t volumeCommand = cell.volumeColumn >> 4;
+    const bool panSlide = volumeCommand == 0xD || volumeCommand == 0xE;
+    if (cell.volumeColumn != 0 && !(panSlide && sequencer.rules.volumePanSlideBetweenRows)) {
         applyVolumeColumn(channel, cell.volumeColumn);
     }
     if (keyOffRow) {

@@ -17,6 +17,7 @@ namespace {
 void enterDecidedPosition(Sequencer& sequencer) {
     if (sequencer.nextOrder >= 0) {
         sequencer.orderPos = sequencer.nextOrder;
+        sequencer.patternStartRow = 0;
     }
     if (sequencer.nextRow >= 0) {
         sequencer.row = sequencer.nextRow < rowCountAtOrder(sequencer.song, sequencer.orderPos)
@@ -35,7 +36,7 @@ void decideNextPosition(Sequencer& sequencer) {
         const int32_t next = sequencer.orderPos + 1;
         sequencer.nextOrder =
             next >= playedSongLength(sequencer.song) ? restartOrder(sequencer.song) : next;
-        sequencer.nextRow = 0;
+        sequencer.nextRow = sequencer.patternStartRow;
     }
 }
 
@@ -55,6 +56,7 @@ void rewindSequencer(Sequencer& sequencer) {
     sequencer.patternDelayRows = 0;
     sequencer.repeatingRow = false;
     sequencer.processedRow = 0;
+    sequencer.patternStartRow = 0;
     for (std::size_t i = 0; i < sequencer.firstFinetunes.size(); ++i) {
         const Instrument& instrument = song.instruments[i];
         const int32_t first = sequencer.firstFinetunes[i];

@@ -49,6 +49,9 @@ struct Sequencer {
     // The row that the last row tick processed. The ticks between rows run
     // its cells even after a pattern loop has moved `row` back.
     int32_t processedRow = 0;
+    // The row the next pattern starts at when this one runs out: 0, or the
+    // row a pattern loop last jumped to in this pattern.
+    int32_t patternStartRow = 0;
     int32_t globalVolume = 0;
     uint8_t globalVolSlideParam = 0;
     // Set when this tick has changed the global volume in a way that reaches

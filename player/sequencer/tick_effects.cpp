@@ -57,7 +57,11 @@ void applyVolumeColumnTick(MusicChannel* channel, uint8_t volumeColumn,
             advanceVibratoPhase(channel);
             break;
         case 0xD:
-            channel->panning = boundedPanning(channel->panning - low);
+            // A slide left by 0 takes the panning to the left end, as the
+            // tracker's own arithmetic does.
+            channel->panning = low == 0 && rules.volumePanSlideBetweenRows
+                                   ? 0
+                                   : boundedPanning(channel->panning - low);
             channel->flags |= PanningChanged;
             break;
         case 0xE:

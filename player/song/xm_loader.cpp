@@ -1,6 +1,7 @@
 #include "player/song/xm_loader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -26,7 +27,8 @@ constexpr int64_t minimumFileLength = 80 + 256;
 constexpr uint16_t earliestVersion = 0x0102;
 constexpr uint16_t patternsFirstVersion = 0x0104;
 // The two pattern header forms. Files of the earlier versions say in the
-// header's first field which one they use.
+// header's first field which one they use; a longer header holds the 9-byte
+// form and bytes of no meaning after it.
 constexpr uint32_t patternHeaderLength = 9;       // the row count in 16 bits
 constexpr uint32_t shortPatternHeaderLength = 8;  // the row count less one in 8 bits
 constexpr int32_t instrumentNameAndType = 23;
@@ -46,25 +48,51 @@ std::string hex16(uint16_t value) {
     return text;
 }
 
-void decodeCell(XmReader& reader, PatternNote& cell) {
-    const uint8_t first = reader.u8();
+// A pattern's packed cells as its header measures them, read from the stream
+// a piece at a time. A cell cut off by their end reads zero for the bytes it
+// misses.
+struct PackedCells {
+    XmReader& reader;
+    int64_t left;  // bytes of the packed data not fetched yet
+    std::array<uint8_t, 256> piece{};
+    int32_t pieceSize = 0;
+    int32_t next = 0;
+
+    bool more() const { return next < pieceSize || left > 0; }
+    uint8_t u8() {
+        if (next == pieceSize) {
+            if (left <= 0) {
+                return 0;
+            }
+            pieceSize = static_cast<int32_t>(std::min<int64_t>(left, piece.size()));
+            piece.fill(0);  // what the stream cannot deliver reads as zero
+            reader.bytes(piece.data(), pieceSize);
+            left -= pieceSize;
+            next = 0;
+        }
+        return piece[next++];
+    }
+};
+
+void decodeCell(PackedCells& packed, PatternNote& cell) {
+    const uint8_t first = packed.u8();
     if (first & 0x80) {
         if (first & 0x01)
-            cell.note = reader.u8();
+            cell.note = packed.u8();
         if (first & 0x02)
-            cell.instrument = reader.u8();
+            cell.instrument = packed.u8();
         if (first & 0x04)
-            cell.volumeColumn = reader.u8();
+            cell.volumeColumn = packed.u8();
         if (first & 0x08)
-            cell.effect = reader.u8();
+            cell.effect = packed.u8();
         if (first & 0x10)
-            cell.effectParam = reader.u8();
+            cell.effectParam = packed.u8();
     } else {
         cell.note = first;
-        cell.instrument = reader.u8();
-        cell.volumeColumn = reader.u8();
-        cell.effect = reader.u8();
-        cell.effectParam = reader.u8();
+        cell.instrument = packed.u8();
+        cell.volumeColumn = packed.u8();
+        cell.effect = packed.u8();
+        cell.effectParam = packed.u8();
     }
     if (cell.note == 97) {
         cell.note = keyOffNote;
@@ -77,11 +105,13 @@ void decodeCell(XmReader& reader, PatternNote& cell) {
 struct PatternHeader {
     int32_t rows;  // as stored; 0 only in the 9-byte form
     uint16_t packedSize;
-    int64_t dataEnd;  // where the header's lengths say the cells end
+    int64_t dataStart;  // where the header's stored length says the cells start
+    int64_t dataEnd;    // and where its packed size says they end
 };
 
-// The earlier versions' header gives its own length, which tells the two
-// forms apart; the current version's is taken to be 9 bytes whatever it says.
+// The header's stored length says where the packed cells start. In the
+// earlier versions it also tells the two forms apart; in the current one a
+// length below 9 (no tracker writes one) is taken as 9.
 bool readPatternHeader(XmReader& reader, bool earlyLayout, int32_t p, PatternHeader& header,
                        std::string* reason) {
     const std::string endsInside =
@@ -91,20 +121,33 @@ bool readPatternHeader(XmReader& reader, bool earlyLayout, int32_t p, PatternHea
         return refuse(reason, endsInside);
     }
     const uint32_t storedLength = reader.u32();
-    const uint32_t length = earlyLayout ? storedLength : patternHeaderLength;
-    if (length != patternHeaderLength && length != shortPatternHeaderLength) {
+    const uint32_t length =
+        earlyLayout ? storedLength : std::max(storedLength, patternHeaderLength);
+    if (length < shortPatternHeaderLength) {
         return refuse(reason, "the header of pattern " + std::to_string(p) + " is " +
-                                  std::to_string(length) + " bytes long (8 or 9 in a file of " +
+                                  std::to_string(length) + " bytes long (at least 8 in a file of " +
                                   "version 0x0102 or 0x0103)");
     }
-    if (reader.remaining() < length - 4) {
+    if (reader.remaining() < int64_t{length} - 4) {
         return refuse(reason, endsInside);
     }
     reader.u8();  // packing type
-    header.rows = length == patternHeaderLength ? reader.u16() : reader.u8() + 1;
+    header.rows = length == shortPatternHeaderLength ? reader.u8() + 1 : reader.u16();
     header.packedSize = reader.u16();
-    header.dataEnd = start + length + header.packedSize;
+    header.dataStart = start + length;
+    header.dataEnd = header.dataStart + header.packedSize;
     return true;
+}
+
+// Decodes the cells a pattern's packed data holds, at most `cells` of them;
+// cells beyond the data stay empty.
+void decodePatternCells(XmReader& reader, const PatternHeader& header, PatternNote* notes,
+                        int64_t cells) {
+    reader.seekTo(header.dataStart);
+    PackedCells packed{reader, header.packedSize};
+    for (int64_t cell = 0; cell < cells && packed.more(); ++cell) {
+        decodeCell(packed, notes[cell]);
+    }
 }
 
 bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, bool earlyLayout,
@@ -124,9 +167,11 @@ bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, bool early
         }
         const int64_t storedCells = int64_t{storedRows} * channels;
         // Every cell takes at least one byte, so cells the file cannot hold
-        // mean a cut-off file.
-        if (packedSize != 0 &&
-            (storedCells > reader.remaining() || (earlyLayout && header.dataEnd > reader.length))) {
+        // mean a cut-off file; in the earlier layouts the sample data after
+        // the patterns would be missing too.
+        const int64_t remaining = std::max<int64_t>(reader.length - header.dataStart, 0);
+        if (packedSize != 0 && (std::min<int64_t>(storedCells, packedSize) > remaining ||
+                                (earlyLayout && header.dataEnd > reader.length))) {
             return refuse(reason, "the file ends inside the data of pattern " + std::to_string(p));
         }
         // No row to play would leave the sequencer outside the pattern.
@@ -137,20 +182,10 @@ bool readPatterns(Song* song, XmReader& reader, int32_t filePatterns, bool early
             return refuse(reason, "out of memory for pattern " + std::to_string(p));
         }
         pattern.rowCount = rows;
-        const int64_t dataStart = reader.position();
-        if (packedSize != 0) {
-            for (int64_t cell = 0; cell < storedCells; ++cell) {
-                decodeCell(reader, pattern.notes[cell]);
-            }
-        }
-        // In the earlier layouts the sample data is found only by adding up
-        // the lengths, so cells that disagree with them leave nothing to trust.
-        if (earlyLayout && reader.position() != header.dataEnd) {
-            return refuse(reason, "pattern " + std::to_string(p) + " holds " +
-                                      std::to_string(reader.position() - dataStart) +
-                                      " bytes of cells where its header says " +
-                                      std::to_string(packedSize));
-        }
+        decodePatternCells(reader, header, pattern.notes, storedCells);
+        // What follows is found by the header's lengths, whatever the cells
+        // took.
+        reader.seekTo(header.dataEnd);
     }
     for (int32_t p = filePatterns; p < song->patternCount; ++p) {
         SongPattern& pattern = song->patterns[p];

@@ -1,7 +1,8 @@
 // The length of one pass through a song, on songs written for it (a jump
 // back, a pattern loop, a break into a row already played, a restart
-// position, speed changes before and inside the loop) and on the demo's song,
-// and the pass limit of the pull API that follows from it.
+// position, speed changes before and inside the loop) under both rule sets
+// and on the demo's song, and the pass limit of the pull API that follows
+// from it.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -35,6 +36,7 @@ struct LengthCase {
     int64_t loopStartTicks;  // where the row it comes back to first played
     int loopOrder;
     int loopRow;
+    xmplayer::RuleSet rules = xmplayer::RuleSet::Ft2;
 };
 
 constexpr auto speedTempo = xm::Effect::SpeedTempo;
@@ -81,29 +83,42 @@ TEST(SongLength, OnePassEndsWhereTheSongComesBackToAPlayedRow) {
         {"restart", 3, 1, {}, 48 * 6, 16 * 6, 1, 0},
         // B00 on order 1's row 7: order 2 never plays.
         {"jumpBack", 3, 0, {{1, 7, xm::Effect::PositionJump, 0}}, 24 * 6, 0, 0, 0},
-        // Rows 4 to 7 three times: eight rows more each pass.
+        // Rows 4 to 7 three times: eight rows more each pass. The repetitions
+        // belong to the pass; the loop's row starts the next pattern, here
+        // order 0 again, under FastTracker 2's rules, and row 0 does under
+        // the player's own.
         {"patternLoop",
+         1,
+         0,
+         {{0, 4, extended, loopAt(0)}, {0, 7, extended, loopAt(2)}},
+         24 * 6,
+         4 * 6,
+         0,
+         4},
+        {"patternLoopOwnRules",
          1,
          0,
          {{0, 4, extended, loopAt(0)}, {0, 7, extended, loopAt(2)}},
          24 * 6,
          0,
          0,
-         0},
+         0,
+         xmplayer::RuleSet::Own},
         // D08 at the last order's row 3 breaks into order 0's row 8.
         {"breakIntoPlayedRow", 2, 0, {{1, 3, xm::Effect::PatternBreak, 0x08}}, 20 * 6, 8 * 6, 0, 8},
         // Speed 3 from order 0's row 8 on, before the loop to order 1.
         {"speedBeforeLoop", 3, 1, {{0, 8, speedTempo, 3}}, 8 * 6 + 40 * 3, 8 * 6 + 8 * 3, 1, 0},
         // As before, but order 2 sets speed 6 on its first row: order 1 plays
-        // at speed 3 once and at 6 after, while order 2 plays the same every
-        // time, so the song comes back to order 2's first row.
+        // at speed 3 once and at 6 after. The pass ends where the song comes
+        // back to order 1's first row, whatever its speed, as other players
+        // measure it.
         {"speedInsideLoop",
          3,
          1,
          {{0, 8, speedTempo, 3}, {2, 0, speedTempo, 6}},
-         72 + 48 + 96 + 96,
-         72 + 48,
-         2,
+         72 + 48 + 96,
+         72,
+         1,
          0},
     };
     for (const LengthCase& song : cases) {
@@ -111,7 +126,7 @@ TEST(SongLength, OnePassEndsWhereTheSongComesBackToAPlayedRow) {
         xmplayer::Song* loaded = xmplayer::loadSongFile(path.string().c_str());
         std::filesystem::remove(path);
         ASSERT_NE(loaded, nullptr) << song.name;
-        const xmplayer::SongDuration duration = xmplayer::measureSong(*loaded);
+        const xmplayer::SongDuration duration = xmplayer::measureSong(*loaded, 44100, song.rules);
         EXPECT_TRUE(duration.comesBack) << song.name;
         EXPECT_EQ(duration.milliseconds, song.ticks * tickMilliseconds) << song.name;
         EXPECT_EQ(duration.loopStartMilliseconds, song.loopStartTicks * tickMilliseconds)
@@ -120,7 +135,7 @@ TEST(SongLength, OnePassEndsWhereTheSongComesBackToAPlayedRow) {
         EXPECT_EQ(duration.loopRow, song.loopRow) << song.name;
 
         // Two passes through the pull API: the first, then the loop once more.
-        xmplayer::Player* player = xmplayer::createPlayer(*loaded, 44100);
+        xmplayer::Player* player = xmplayer::createPlayer(*loaded, 44100, song.rules);
         xmplayer::setPassLimit(*player, 2);
         std::vector<int16_t> frames(2 * 4096);
         int64_t total = 0;

@@ -86,6 +86,38 @@ TEST(CorpusLoading, MalformedFilesLoadSafelyOrAreRefused) {
     loadEveryFile("malformed", false);
 }
 
+// Two tracker test files whose pattern headers mislead a loader that takes
+// every header as 9 bytes and reads cells until the rows are full: one has a
+// 272-byte header, the other packs 8 rows of its 64 and ends its data there.
+TEST(CorpusLoading, PatternsEndWhereTheirHeadersSay) {
+    SKIP_WITHOUT_CORPUS("tracker");
+    const StreamCallbacks files = fileStreamCallbacks();
+    struct Case {
+        const char* file;
+        uint8_t firstNote;    // channel 0's, on row 0
+        int32_t lastNoteRow;  // channel 0's key-off; no note in any channel after it
+    };
+    for (const Case& c : {Case{"pathead.xm", 61, 9}, Case{"format_xm_pattrunc.xm", 49, 5}}) {
+        SCOPED_TRACE(c.file);
+        std::string reason;
+        const std::string path = (corpusDirectory() / "tracker" / c.file).string();
+        Song* song = loadSong(files, path.c_str(), nullptr, &reason);
+        ASSERT_NE(song, nullptr) << reason;
+        expectPlayable(*song, c.file);
+        const SongPattern& pattern = song->patterns[0];
+        EXPECT_EQ(pattern.notes[0].note, c.firstNote);
+        EXPECT_EQ(pattern.notes[c.lastNoteRow * song->channelCount].note, keyOffNote);
+        for (int32_t cell = (c.lastNoteRow + 1) * song->channelCount;
+             cell < pattern.rowCount * song->channelCount; ++cell) {
+            ASSERT_EQ(pattern.notes[cell].note, 0) << "cell " << cell;
+        }
+        ASSERT_EQ(song->instrumentCount, 1);
+        ASSERT_EQ(song->instruments[0].sampleCount, 1) << "the instrument follows the pattern";
+        EXPECT_GT(song->instruments[0].samples[0]->length, 0u);
+        freeSong(song);
+    }
+}
+
 TEST(CorpusLoading, FileStreamRefusesWhatItCannotOpen) {
     EXPECT_EQ(openFileStream(nullptr, nullptr), nullptr);
     EXPECT_EQ(openFileStream(nullptr, "/nonexistent/song.xm"), nullptr);

@@ -603,17 +603,18 @@ TEST(XmVersions, EarlierVersionsLoadWhereTheirLengthsAddUp) {
         result = load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 6));
         EXPECT_EQ(result.reason, "the file ends inside the data of pattern 0");
 
-        ++bytes[patternHeader + (version == xm::kVersion0102 ? 6 : 7)];  // the packed size
+        // The packed size, not the cells, says where the pattern ends.
+        ++bytes[patternHeader + (version == xm::kVersion0102 ? 6 : 7)];
         result = load(bytes);
-        EXPECT_EQ(result.song, nullptr);
-        EXPECT_EQ(result.reason, "pattern 0 holds 12 bytes of cells where its header says 13");
+        ASSERT_NE(result.song, nullptr) << result.reason;
+        EXPECT_EQ(result.song->patterns[0].notes[3].effectParam, 0x20);
 
         bytes[patternHeader] = 7;
         result = load(bytes);
         EXPECT_EQ(result.song, nullptr);
         EXPECT_EQ(result.reason,
-                  "the header of pattern 0 is 7 bytes long (8 or 9 in a file of version 0x0102 or "
-                  "0x0103)");
+                  "the header of pattern 0 is 7 bytes long (at least 8 in a file of version 0x0102 "
+                  "or 0x0103)");
     }
     // The header's own length, not the version, says which form it has.
     std::vector<uint8_t> bytes = earlySong(xm::kVersion0102);
@@ -621,6 +622,59 @@ TEST(XmVersions, EarlierVersionsLoadWhereTheirLengthsAddUp) {
     LoadResult result = load(bytes);
     ASSERT_NE(result.song, nullptr) << result.reason;
     EXPECT_EQ(result.song->patterns[0].notes[3].volumeColumn, 0x30);
+}
+
+// A pattern's header says where its packed cells start and how many bytes
+// they take: a longer header is skipped, cells beyond the packed size are
+// empty, a cell cut by it misses its last bytes, and the instrument follows
+// the packed data whatever the cells took.
+TEST(XmPatterns, TheHeaderLengthsFindTheCells) {
+    struct Case {
+        const char* name;
+        uint32_t headerLength;
+        std::vector<uint8_t> packed;  // one row of two channels
+        uint16_t packedSize;
+        std::vector<uint8_t> expectedNotes;
+    };
+    const std::vector<Case> cases = {
+        {"the usual header", 9, {0x81, 0x30, 0x81, 0x31}, 4, {0x30, 0x31}},
+        {"a longer header", 40, {0x81, 0x30, 0x81, 0x31}, 4, {0x30, 0x31}},
+        {"a header shorter than its fields", 5, {0x81, 0x30, 0x81, 0x31}, 4, {0x30, 0x31}},
+        {"cells beyond the packed size", 9, {0x81, 0x30}, 2, {0x30, 0}},
+        {"a cell cut by the packed size", 9, {0x81, 0x30, 0x83, 0x31}, 4, {0x30, 0x31}},
+        {"packed data longer than its cells",
+         9,
+         {0x81, 0x30, 0x81, 0x31, 0x81, 0x32},
+         6,
+         {0x30, 0x31}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        XmSongSpec spec = smallSong();
+        spec.patterns[0].rows = 1;
+        spec.patterns[0].packed = c.packed;
+        spec.patterns[0].packedSizeOverride = c.packedSize;
+        XmInstrumentSpec instrument;
+        instrument.samples.push_back(XmSampleSpec{});
+        spec.instruments.push_back(instrument);
+        std::vector<uint8_t> bytes = buildXm(spec);
+        // The builder writes a 9-byte header at 336; make it as long as the case says.
+        constexpr size_t header = 336;
+        bytes[header] = static_cast<uint8_t>(c.headerLength);
+        if (c.headerLength > 9) {
+            bytes.insert(bytes.begin() + header + 9, c.headerLength - 9, 0xEE);
+        }
+        LoadResult result = load(bytes);
+        ASSERT_NE(result.song, nullptr) << result.reason;
+        const PatternNote* notes = result.song->patterns[0].notes;
+        EXPECT_EQ(notes[0].note, c.expectedNotes[0]);
+        EXPECT_EQ(notes[1].note, c.expectedNotes[1]);
+        if (c.name == std::string("a cell cut by the packed size")) {
+            EXPECT_EQ(notes[1].instrument, 0) << "the instrument's first byte is not a cell's";
+        }
+        ASSERT_EQ(result.song->instrumentCount, 1);
+        EXPECT_EQ(result.song->instruments[0].sampleCount, 1) << "the instrument is found";
+    }
 }
 
 TEST(XmVersions, OtherVersionsAndLayoutsBeyondTheFormatAreRefused) {

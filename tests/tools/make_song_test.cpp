@@ -399,15 +399,15 @@ TEST(SongTiming, LoopsDelaysBreaksAndSpeedChangesAsThePlayerMeasuresThem) {
     EXPECT_EQ(length.loopOrder, 1);
     EXPECT_EQ(length.loopRow, 0);
 
-    // A break past the last order goes to order 0, not to the restart: order
-    // 0 plays again, at speed 3 this time (the loop and the delay once more),
-    // before the song comes back to order 1.
+    // A break past the last order goes to order 0, not to the restart: the
+    // song comes back to order 0's first row, which ends the pass although
+    // it plays at speed 3 this time.
     effect(1, 1, xm::Effect::PatternBreak, 0x00);
     const xmplayer::SongDuration breaking = measureModule(m);
     EXPECT_TRUE(breaking.comesBack);
-    EXPECT_EQ(breaking.loopStartMilliseconds, 7 * 120);
-    EXPECT_EQ(breaking.milliseconds, 7 * 120 + 2 * 60 + 7 * 60);
-    EXPECT_EQ(breaking.loopOrder, 1);
+    EXPECT_EQ(breaking.loopStartMilliseconds, 0);
+    EXPECT_EQ(breaking.milliseconds, 7 * 120 + 2 * 60);
+    EXPECT_EQ(breaking.loopOrder, 0);
     EXPECT_EQ(breaking.loopRow, 0);
 
     effect(0, 0, xm::Effect::PositionJump, 0);  // jumps back to itself for ever
