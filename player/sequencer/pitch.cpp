@@ -77,11 +77,14 @@ void startNote(MixVoice* voice, const Sample* sample) {
 
 // Each side's share of a voice under the square-root pan law, in 1/65536: the
 // square root of the side's part of 256 panning steps. The far side of a voice
-// panned hard keeps 1/16, a centred voice about 0.71 on each side.
+// panned hard keeps 1/16 of the near side, a centred voice about 0.71 of a
+// hard-panned one on each side. The law is scaled so that a centred voice
+// keeps the level the linear law gives it (half on each side): songs, mostly
+// centred, play as loud under either rule set and clip no sooner.
 const std::array<int32_t, 257> squareRootShares = [] {
     std::array<int32_t, 257> shares{};
     for (int i = 0; i < static_cast<int>(shares.size()); ++i) {
-        shares[i] = static_cast<int32_t>(std::lround(std::sqrt(i / 256.0) * 65536.0));
+        shares[i] = static_cast<int32_t>(std::lround(std::sqrt(i / 512.0) * 65536.0));
     }
     return shares;
 }();

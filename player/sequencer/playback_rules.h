@@ -22,7 +22,10 @@ struct PlaybackRules {
     // semitone, and beyond the table's top they play its last pitch
     // [ArpeggioClamp, ArpeggioClamp_old, ArpSlide_old].
     bool arpeggioFromNoteTable = false;
-    // Finetune ignores its lowest 3 bits [Finetune-Precision, finetune].
+    // Finetune ignores its lowest 3 bits, except in songs that OpenMPT wrote
+    // before 1.22.07.19, whose authors heard all of it (the tracker's
+    // recordings in such files play at their pitch only so) [Finetune-Precision,
+    // finetune, Arpeggio].
     bool coarseFinetune = false;
     // E5x gives the note on its row the finetune (x - 8) x 16, any other note
     // its sample's, and a tone portamento's note the one playing [finetune].

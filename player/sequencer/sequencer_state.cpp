@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <string_view>
 
 namespace xmplayer {
 
@@ -19,6 +20,26 @@ double tickFrames(int32_t bpm, int32_t outputRate) {
            millisecondFactor;
 }
 
+// Songs that OpenMPT wrote before 1.22.07.19 were heard with the finetune's
+// every bit: its version numbers have two digits a field, so they compare as
+// text.
+bool heardWithFullFinetune(const Song& song) {
+    const std::string_view name(song.trackerName.data(), song.trackerName.size());
+    constexpr std::string_view tracker = "OpenMPT 1.";
+    constexpr std::string_view firstCoarse = "1.22.07.19";
+    if (name.substr(0, tracker.size()) != tracker) {
+        return false;
+    }
+    const std::string_view version = name.substr(tracker.size() - 2, firstCoarse.size());
+    for (std::size_t i = 0; i < version.size(); ++i) {
+        const bool digit = version[i] >= '0' && version[i] <= '9';
+        if (digit != (firstCoarse[i] != '.')) {
+            return false;
+        }
+    }
+    return version < firstCoarse;
+}
+
 }  // namespace
 
 int32_t instrumentSampleCount(const Instrument& instrument) {
@@ -29,6 +50,9 @@ bool bindSequencer(Sequencer& sequencer, const Song& song, MixerState& mixer,
                    const PlaybackRules& rules) {
     sequencer.song = &song;
     sequencer.rules = rules;
+    if (heardWithFullFinetune(song)) {
+        sequencer.rules.coarseFinetune = false;
+    }
     sequencer.mixer = &mixer;
     const int32_t instruments =
         song.instruments != nullptr ? std::max<int32_t>(song.instrumentCount, 0) : 0;

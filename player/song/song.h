@@ -105,6 +105,7 @@ struct Song {
     int16_t defaultTempo;
     std::array<uint8_t, 256> orders;
     std::array<char, 20> title;  // as the file holds it, padded with spaces or zeros
+    std::array<char, 20> trackerName;  // the program that wrote the file, likewise
     uint8_t initialGlobalVolume;
     SampleDataCallback sampleDataCallback;
 };

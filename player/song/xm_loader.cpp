@@ -15,6 +15,7 @@ namespace {
 
 constexpr char identification[] = "Extended Module: ";
 constexpr int32_t identificationLength = 17;
+constexpr int32_t trackerNameOffset = 38;
 constexpr int32_t versionOffset = 58;
 constexpr int32_t songHeaderOffset = 60;
 // Through the end of the order table: a file shorter than this ends inside
@@ -358,6 +359,8 @@ bool readSong(Song* song, SongStream* stream, std::string* reason, XmFileFacts& 
     if (reader.length < minimumFileLength) {
         return refuse(reason, "the file ends inside its header");
     }
+    reader.seekTo(trackerNameOffset);
+    reader.bytes(song->trackerName.data(), song->trackerName.size());
     reader.seekTo(versionOffset);
     facts.version = reader.u16();
     if (facts.version < earliestVersion) {
