@@ -15,6 +15,10 @@ struct MixRun {
     uint64_t position;    // 32.32 fixed point, integer part read as signed
     uint64_t delta;       // the step, or its two's complement when moving backward
     int32_t frames;       // at least 1
+    // One past the last readable value (every value from data[-1] up to it
+    // may be read): a kernel may load a whole window of values around the
+    // run's reads as long as it stays below this.
+    const int16_t* readableEnd;
 };
 
 struct RampGains {

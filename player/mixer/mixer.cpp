@@ -66,6 +66,7 @@ struct LoopBounds {
 // What stays the same while one voice fills one request.
 struct VoiceWalk {
     const int16_t* data;
+    const int16_t* readableEnd;  // the sample's values end 8 beyond its length
     LoopBounds loop;
     uint64_t loopStart;  // 32.32
     uint64_t loopEnd;
@@ -88,6 +89,7 @@ VoiceWalk walkOf(const MixVoice& voice) {
     const bool forwardLoop = (sample.loopType & ForwardLoop) != 0 && loop.length != 0;
     const uint64_t lastIndex = uint64_t{sample.length} + 6;
     return {sample.data,
+            sample.data == nullptr ? nullptr : sample.data + uint64_t{sample.length} + 8,
             loop,
             uint64_t{loop.start} << 32,
             uint64_t{loop.end} << 32,
@@ -300,7 +302,7 @@ bool mixChunks(const MixerState& mixer, MixVoice& voice, const VoiceWalk& walk, 
                 return false;
             }
             const MixRun run{walk.data, position, backward ? uint64_t{0} - walk.step : walk.step,
-                             frames};
+                             frames, walk.readableEnd};
             if (ramping) {
                 RampGains gains{
                     static_cast<float>(static_cast<double>(voice.currentLeft) / gainScale),

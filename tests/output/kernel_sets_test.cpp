@@ -75,7 +75,7 @@ MixRun randomRun(std::mt19937& random, const std::vector<int16_t>& values, int32
     const uint64_t room = (uint64_t{values.size() - 4} << 32) - span;
     const uint64_t offset = ((uint64_t{random()} << 32) | random()) % room;
     return {values.data() + 1, backward ? offset + span : offset,
-            backward ? uint64_t{0} - step : step, frames};
+            backward ? uint64_t{0} - step : step, frames, values.data() + values.size()};
 }
 
 TEST_P(KernelSetTest, SteadyRunsMatchTheReference) {
@@ -162,9 +162,9 @@ TEST(KernelSelection, TheReferenceComesFirstAndTheFastestSupportedSetIsUsed) {
     EXPECT_EQ(supported[1], &sse2MixKernels);
     __builtin_cpu_init();
     const bool avx2 = __builtin_cpu_supports("avx2") != 0;
-    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") != 0 &&
-                        __builtin_cpu_supports("avx512dq") != 0 &&
-                        __builtin_cpu_supports("avx512vl") != 0;
+    const bool avx512 =
+        avx2 && __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0 &&
+        __builtin_cpu_supports("avx512vl") != 0 && __builtin_cpu_supports("avx512bw") != 0;
     EXPECT_EQ(supported.size(), 2u + (avx2 ? 1u : 0u) + (avx512 ? 1u : 0u));
     if (avx2) {
         EXPECT_EQ(supported[2], &avx2MixKernels);
