@@ -208,13 +208,12 @@ template <Reads reads>
     _mm256_storeu_ps(frames, _mm512_cvtpd_ps(sums));
 }
 
-// The same for the first `count` floats of the four frames only; the others
-// are neither read nor written.
+// The same for the floats of the four frames in `mask` only; the others are
+// neither read nor written.
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline void addFramesMasked(float* frames,
                                                                                   __m512d values,
                                                                                   __m512d gains,
-                                                                                  int32_t count) {
-    const auto mask = static_cast<__mmask8>((1u << count) - 1);
+                                                                                  __mmask8 mask) {
     const __m512d sums = _mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(mask, frames)),
                                        _mm512_mul_pd(values, gains));
     _mm256_mask_storeu_ps(frames, mask, _mm512_cvtpd_ps(sums));
@@ -235,14 +234,19 @@ struct GroupGains {
     addFourFrames(buffer + 24, highFramesTwice(values.late), gains.gains[3]);
 }
 
+// Without a branch on the count, which varies from run to run: the floats
+// beyond the run are masked off.
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline void addGroupPart(
     float* buffer, const GroupValues& values, const GroupGains& gains, int32_t frames) {
-    const __m512d quarters[4] = {lowFramesTwice(values.early), highFramesTwice(values.early),
-                                 lowFramesTwice(values.late), highFramesTwice(values.late)};
-    for (int32_t quarter = 0; quarter < 4 && 4 * quarter < frames; ++quarter) {
-        const int32_t count = frames - 4 * quarter < 4 ? frames - 4 * quarter : 4;
-        addFramesMasked(buffer + 8 * quarter, quarters[quarter], gains.gains[quarter], 2 * count);
-    }
+    const uint32_t floats = (uint32_t{1} << (2 * frames)) - 1;
+    addFramesMasked(buffer, lowFramesTwice(values.early), gains.gains[0],
+                    static_cast<__mmask8>(floats));
+    addFramesMasked(buffer + 8, highFramesTwice(values.early), gains.gains[1],
+                    static_cast<__mmask8>(floats >> 8));
+    addFramesMasked(buffer + 16, lowFramesTwice(values.late), gains.gains[2],
+                    static_cast<__mmask8>(floats >> 16));
+    addFramesMasked(buffer + 24, highFramesTwice(values.late), gains.gains[3],
+                    static_cast<__mmask8>(floats >> 24));
 }
 
 // The steady kernel for one way of reading. The gains are taken x 2^-31,
