@@ -71,8 +71,9 @@ uint64_t mixRampReference(float* buffer, const MixRun& run, RampGains& gains);
 void toPcm16Reference(int16_t* destination, const float* source, int64_t valueCount);
 
 #if defined(__x86_64__)
-// Two frames per step in SSE2 (the baseline of x86-64), four in AVX2 and eight
-// in AVX-512; the last two may only run where the processor reports them.
+// Two frames per step in SSE2 (the baseline of x86-64), four in AVX2 and
+// sixteen in AVX-512 (foundation, byte/word, doubleword/quadword and vector
+// length); the last two may only run where the processor reports them.
 extern const MixKernels sse2MixKernels;
 extern const MixKernels avx2MixKernels;
 extern const MixKernels avx512MixKernels;

@@ -462,12 +462,35 @@ template <Reads reads>
     return mixRampReading<Reads::scattered>(buffer, run, gains);
 }
 
+// Sixteen values clamped to the 16-bit range as the reference does, a value
+// that is not a number as 0, and rounded in the current mode (to nearest,
+// ties to even); the clamp comes before the conversion, so that values beyond
+// 32 bits cannot turn into the conversion's overflow result.
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline __m256i pcmOfSixteen(__m512 value) {
+    const __m512 number = _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(value, value, _CMP_ORD_Q), value);
+    const __m512 clamped =
+        _mm512_min_ps(_mm512_max_ps(number, _mm512_set1_ps(-32768.0f)), _mm512_set1_ps(32767.0f));
+    return _mm512_cvtepi32_epi16(_mm512_cvtps_epi32(clamped));
+}
+
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] void toPcm16Avx512(int16_t* destination,
+                                                                         const float* source,
+                                                                         int64_t valueCount) {
+    int64_t value = 0;
+    for (; value + 16 <= valueCount; value += 16) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + value),
+                            pcmOfSixteen(_mm512_loadu_ps(source + value)));
+    }
+    if (value < valueCount) {
+        const auto mask = static_cast<__mmask16>((1u << (valueCount - value)) - 1);
+        _mm256_mask_storeu_epi16(destination + value, mask,
+                                 pcmOfSixteen(_mm512_maskz_loadu_ps(mask, source + value)));
+    }
+}
+
 }  // namespace
 
-// The AVX2 set is constant-initialised, so it is complete before this one is
-// formed from it.
-const MixKernels avx512MixKernels{"avx512", mixSteadyAvx512, mixRampAvx512, avx2MixKernels.toPcm16,
-                                  true};
+const MixKernels avx512MixKernels{"avx512", mixSteadyAvx512, mixRampAvx512, toPcm16Avx512, true};
 
 }  // namespace xmplayer
 
