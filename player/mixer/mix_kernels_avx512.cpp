@@ -90,8 +90,8 @@ struct RunReader {
 // The two halves of each frame's value pair (first in the low word, second
 // in the high word of its doubleword) and the positions (for the fractions)
 // give the values.
-[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline GroupValues valuesFromPairs(
-    __m512i pairs, __m512i earlyPositions, __m512i latePositions) {
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw"), gnu::always_inline]] inline GroupValues
+valuesFromPairs(__m512i pairs, __m512i earlyPositions, __m512i latePositions) {
     const __m512i firstsAbove = _mm512_slli_epi32(pairs, 16);  // first x 2^16
     const __m512i differences =
         _mm512_sub_epi32(_mm512_srai_epi32(pairs, 16), _mm512_srai_epi32(firstsAbove, 16));
@@ -125,8 +125,8 @@ struct RunReader {
 // A group read through one or two windows that start at the index of its
 // lowest frame; `lowest` is that frame's position.
 template <Reads reads>
-[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline GroupValues windowValues(
-    const RunReader& reader, uint64_t position, uint64_t lowest) {
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw"), gnu::always_inline]] inline GroupValues
+windowValues(const RunReader& reader, uint64_t position, uint64_t lowest) {
     const uint64_t windowStart = lowest & ~uint64_t{0xFFFFFFFF};
     const int16_t* const window = reader.data + static_cast<int32_t>(lowest >> 32);
     // Positions relative to the window: the index part is below 64.
@@ -158,25 +158,27 @@ inline int32_t valuePairAt(const int16_t* data, uint64_t position) {
 }
 
 // A group read frame by frame, for the fastest voices; frames beyond
-// `lastFrame` repeat its position, so that they read only what the run reads.
-[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline GroupValues scatteredValues(
-    const RunReader& reader, uint64_t position, int32_t lastFrame) {
-    alignas(64) uint64_t positions[groupFrames];
-    alignas(64) int32_t pairs[groupFrames];
-    for (int32_t frame = 0; frame < groupFrames; ++frame) {
-        positions[frame] =
-            position + static_cast<uint64_t>(frame < lastFrame ? frame : lastFrame) * reader.delta;
-        pairs[frame % 8 * 2 + frame / 8] = valuePairAt(reader.data, positions[frame]);
-    }
-    return valuesFromPairs(_mm512_load_si512(pairs), _mm512_load_si512(positions),
-                           _mm512_load_si512(positions + 8));
+// `lastFrame` read where it does, so that they read only what the run reads.
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw"), gnu::always_inline]] inline GroupValues
+scatteredValues(const RunReader& reader, uint64_t position, int32_t lastFrame) {
+    const auto pairOf = [&](int32_t frame) {
+        return valuePairAt(
+            reader.data,
+            position + static_cast<uint64_t>(frame < lastFrame ? frame : lastFrame) * reader.delta);
+    };
+    const __m512i pairs = _mm512_setr_epi32(
+        pairOf(0), pairOf(8), pairOf(1), pairOf(9), pairOf(2), pairOf(10), pairOf(3), pairOf(11),
+        pairOf(4), pairOf(12), pairOf(5), pairOf(13), pairOf(6), pairOf(14), pairOf(7), pairOf(15));
+    const __m512i base = _mm512_set1_epi64(static_cast<int64_t>(position));
+    return valuesFromPairs(pairs, _mm512_add_epi64(base, reader.earlySteps),
+                           _mm512_add_epi64(base, reader.lateSteps));
 }
 
 // The values of the group that starts at `position` and ends at `lastFrame`
 // (15 but for a run's last group).
 template <Reads reads>
-[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline GroupValues groupValues(
-    const RunReader& reader, uint64_t position, int32_t lastFrame) {
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw"), gnu::always_inline]] inline GroupValues
+groupValues(const RunReader& reader, uint64_t position, int32_t lastFrame) {
     if constexpr (reads == Reads::scattered) {
         return scatteredValues(reader, position, lastFrame);
     } else {
