@@ -139,10 +139,11 @@ void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice
     }
     const auto stepped = static_cast<uint32_t>(
         frequency < lowestSteppedFrequency ? lowestSteppedFrequency : frequency);
-    const auto unsignedRate = static_cast<uint32_t>(rate);
-    voice->stepInt = static_cast<int32_t>(stepped / unsignedRate);
-    voice->stepFrac =
-        static_cast<uint32_t>((uint64_t{stepped % unsignedRate} << 32) / unsignedRate);
+    // The 32.32 quotient in one division: (stepped x 2^32) / rate has the
+    // whole quotient above the fraction's bits.
+    const uint64_t step = (uint64_t{stepped} << 32) / static_cast<uint32_t>(rate);
+    voice->stepInt = static_cast<int32_t>(step >> 32);
+    voice->stepFrac = static_cast<uint32_t>(step);
 }
 
 }  // namespace
