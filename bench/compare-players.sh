@@ -5,7 +5,8 @@
 # (song seconds per second of CPU time), the ratio of ours to the faster of
 # the two others, and the peak memory of each.
 #
-# Usage: bench/compare-players.sh [--runs N] [--songs DIR]... [XM_RENDER | BUILD_DIR]
+# Usage: bench/compare-players.sh [--runs N] [--songs DIR]... [--baseline XM_RENDER]
+#                                 [XM_RENDER | BUILD_DIR]
 #
 # The songs are the corpus's songs/ and wild/ folders unless --songs names
 # folders. Every song is rendered for its own length as openmpt123 reports
@@ -16,7 +17,9 @@
 # turns (ours, xmp, openmpt123, then xmp, openmpt123, ours, ...) after one
 # unmeasured warm-up round, so that a change in the machine's load touches
 # all three alike; the table gives each player's best run and, in brackets,
-# its slowest, and the ratio compares the best runs.
+# its slowest, and the ratio compares the best runs. --baseline adds another
+# xm_render (another build, say before a change) to the same rounds, with its
+# own column and ratio.
 # Progress goes to standard error, the table to standard output.
 set -euo pipefail
 
@@ -24,9 +27,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 runs=5
 folders=()
 renderer=""
+baseline=""
 
 usage() {
-    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 fail() {
@@ -44,6 +48,11 @@ while [ $# -gt 0 ]; do
         --songs)
             [ $# -ge 2 ] || fail "--songs needs a folder"
             folders+=("$2")
+            shift 2
+            ;;
+        --baseline)
+            [ $# -ge 2 ] || fail "--baseline needs an xm_render"
+            baseline=$2
             shift 2
             ;;
         -h | --help)
@@ -107,6 +116,7 @@ if [ ${#targets[@]} -gt 0 ]; then
 fi
 [ -x "$renderer" ] || fail "$renderer is not an executable"
 [ -x "$meter" ] || fail "$meter is not an executable"
+[ -z "$baseline" ] || [ -x "$baseline" ] || fail "$baseline is not an executable"
 
 shopt -s nullglob
 files=()
@@ -135,6 +145,7 @@ set_command() {
     local player=$1 song=$2 seconds=$3
     case "$player" in
         ours) command=("$renderer" "$song" -o - --seconds "$seconds") ;;
+        baseline) command=("$baseline" "$song" -o - --seconds "$seconds") ;;
         xmp) command=(xmp --quiet --nocmd --norc --interpolation linear --frequency 44100
             --bits 16 --stdout "$song") ;;
         openmpt) command=(openmpt123 --quiet --batch --stdout --no-float --samplerate 44100
@@ -158,8 +169,16 @@ measure() {
 }
 
 players=(ours xmp openmpt)
-echo "| song | channels | length (s) | ours (x real time) | xmp | openmpt123 | ours / faster peer | peak memory ours / xmp / openmpt123 (MB) |"
-echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+header="| song | channels | length (s) | ours (x real time) |"
+rule="|---|---:|---:|---:|"
+if [ -n "$baseline" ]; then
+    players+=(baseline)
+    header+=" baseline |"
+    rule+="---:|"
+fi
+echo "$header xmp | openmpt123 | ours / faster peer |$([ -z "$baseline" ] || echo " baseline / faster peer |") peak memory ours / xmp / openmpt123 (MB) |"
+echo "$rule---:|---:|---:|$([ -z "$baseline" ] || echo "---:|")---:|"
+count=${#players[@]}
 for song in "${files[@]}"; do
     name=$(basename "$song")
     seconds=$(song_seconds "$song")
@@ -181,8 +200,8 @@ for song in "${files[@]}"; do
         echo "$name: round $round of $runs" >&2
         # Each round starts with the next player, so that none always runs
         # right after another.
-        for turn in 0 1 2; do
-            player=${players[$(((round - 1 + turn) % 3))]}
+        for turn in $(seq 0 $((count - 1))); do
+            player=${players[$(((round - 1 + turn) % count))]}
             set_command "$player" "$song" "$seconds"
             measure "$player" "${command[@]}"
         done
@@ -195,8 +214,14 @@ for song in "${files[@]}"; do
             -v w="$worst" 'BEGIN { printf "%.3f %.0f (%.0f)\n", l * 1e6 / b, l * 1e6 / b, l * 1e6 / w }')
         memory[$player]=$(sort -n "$tmp/$player.rss" | tail -n 1 | awk '{ printf "%.1f", $1 / 1024 }')
     done
-    ratio=$(awk -v o="${speed[ours]}" -v x="${speed[xmp]}" -v m="${speed[openmpt]}" \
-        'BEGIN { p = x > m ? x : m; printf "%.2f", o / p }')
-    echo "| $name | $(song_channels "$song") | $seconds | ${cell[ours]} | ${cell[xmp]} | ${cell[openmpt]} | $ratio | ${memory[ours]} / ${memory[xmp]} / ${memory[openmpt]} |"
+    ratio_of() {
+        awk -v o="${speed[$1]}" -v x="${speed[xmp]}" -v m="${speed[openmpt]}" \
+            'BEGIN { p = x > m ? x : m; printf "%.2f", o / p }'
+    }
+    row="| $name | $(song_channels "$song") | $seconds | ${cell[ours]} |"
+    [ -z "$baseline" ] || row+=" ${cell[baseline]} |"
+    row+=" ${cell[xmp]} | ${cell[openmpt]} | $(ratio_of ours) |"
+    [ -z "$baseline" ] || row+=" $(ratio_of baseline) |"
+    echo "$row ${memory[ours]} / ${memory[xmp]} / ${memory[openmpt]} |"
     unset length speed cell memory
 done
