@@ -218,7 +218,7 @@ inline bool crossBoundary(const VoiceWalk& walk, uint64_t& position, bool& backw
 }
 
 // Starts a new ramp unless one is running towards the current targets.
-void setUpRamp(MixVoice& voice, const MixerState& mixer) {
+[[gnu::always_inline]] inline void setUpRamp(MixVoice& voice, const MixerState& mixer) {
     if (voice.rampFramesLeft != 0 && voice.targetLeft == voice.rampTargetLeft &&
         voice.targetRight == voice.rampTargetRight) {
         return;
