@@ -1,27 +1,36 @@
 #!/usr/bin/env bash
-# Renders every song of the corpus with this project's xm_render and with the
-# Debian players xmp and openmpt123, all with linear interpolation at 44100 Hz
-# in 16-bit stereo with the output discarded, and prints a Markdown table of
-# the real-time factor (song seconds per wall-clock second) of each, the ratio
-# of ours to the faster of the two others, and the peak memory of each.
+# Renders songs with this project's xm_render and with the Debian players xmp
+# and openmpt123, all with linear interpolation at 44100 Hz in 16-bit stereo
+# with the output discarded, and prints a Markdown table of the speed of each
+# (song seconds per second of CPU time), the ratio of ours to the faster of
+# the two others, and the peak memory of each.
 #
-# Usage: bench/compare-players.sh [--runs N] [--songs DIR] [XM_RENDER | BUILD_DIR]
+# Usage: bench/compare-players.sh [--runs N] [--songs DIR]... [--baseline XM_RENDER]
+#                                 [XM_RENDER | BUILD_DIR]
 #
-# Every song is rendered for its own length as openmpt123 reports it: xmp and
-# openmpt123 play the song once to its end, xm_render for that many seconds.
-# The players run in turn (ours, xmp, openmpt123, ours, ...) after one unmeasured
-# warm-up round, so that a change in the machine's load touches all three
-# alike; the table gives the median of the runs and, in brackets, their range.
+# The songs are the corpus's songs/ and wild/ folders unless --songs names
+# folders. Every song is rendered for its own length as openmpt123 reports
+# it: xmp and openmpt123 play the song once to its end, xm_render for that
+# many seconds. Each run is measured by the CPU time of the player's process
+# (user and system, to the microsecond), which other programs sharing the
+# machine disturb far less than the time on the clock. The players take
+# turns (ours, xmp, openmpt123, then xmp, openmpt123, ours, ...) after one
+# unmeasured warm-up round, so that a change in the machine's load touches
+# all three alike; the table gives each player's best run and, in brackets,
+# its slowest, and the ratio compares the best runs. --baseline adds another
+# xm_render (another build, say before a change) to the same rounds, with its
+# own column and ratio.
 # Progress goes to standard error, the table to standard output.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=5
-songs="$root/../shared/corpus/songs"
+folders=()
 renderer=""
+baseline=""
 
 usage() {
-    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 fail() {
@@ -38,7 +47,12 @@ while [ $# -gt 0 ]; do
             ;;
         --songs)
             [ $# -ge 2 ] || fail "--songs needs a folder"
-            songs=$2
+            folders+=("$2")
+            shift 2
+            ;;
+        --baseline)
+            [ $# -ge 2 ] || fail "--baseline needs an xm_render"
+            baseline=$2
             shift 2
             ;;
         -h | --help)
@@ -53,8 +67,11 @@ while [ $# -gt 0 ]; do
     esac
 done
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || fail "--runs $runs is not a positive number"
+if [ ${#folders[@]} -eq 0 ]; then
+    folders=("$root/../shared/corpus/songs" "$root/../shared/corpus/wild")
+fi
 
-# The peers and GNU time (for the peak memory) come from Debian when missing.
+# The peers come from Debian when missing.
 install_packages() {
     local runner=()
     if [ "$(id -u)" -ne 0 ]; then
@@ -69,33 +86,45 @@ install_packages() {
 missing=()
 command -v xmp >/dev/null || missing+=(xmp)
 command -v openmpt123 >/dev/null || missing+=(openmpt123)
-[ -x /usr/bin/time ] || missing+=(time)
 if [ ${#missing[@]} -gt 0 ]; then
     install_packages "${missing[@]}"
 fi
 
 # The renderer: a given executable, a given build folder, or the release build
-# folder, built here when it has no xm_render yet.
+# folder. The measuring program comes from the build folder (the release one
+# beside a given executable); either is built here when missing.
+build="$root/build/release"
 if [ -z "$renderer" ]; then
-    renderer="$root/build/release"
+    renderer="$build"
 fi
 if [ -d "$renderer" ]; then
     build=$renderer
     renderer="$build/tools/xm_render"
-    if [ ! -x "$renderer" ]; then
-        echo "Building xm_render in $build ..." >&2
-        if [ ! -f "$build/CMakeCache.txt" ]; then
-            cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2 ||
-                fail "cannot configure $build"
-        fi
-        cmake --build "$build" --target xm_render -j"$(nproc)" >&2 || fail "cannot build xm_render"
+fi
+meter="$build/bench/cpu_time"
+targets=()
+[ -x "$meter" ] || targets+=(cpu_time)
+[ -x "$renderer" ] || [ "$renderer" != "$build/tools/xm_render" ] || targets+=(xm_render)
+if [ ${#targets[@]} -gt 0 ]; then
+    echo "Building ${targets[*]} in $build ..." >&2
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2 ||
+            fail "cannot configure $build"
     fi
+    cmake --build "$build" --target "${targets[@]}" -j"$(nproc)" >&2 ||
+        fail "cannot build ${targets[*]}"
 fi
 [ -x "$renderer" ] || fail "$renderer is not an executable"
+[ -x "$meter" ] || fail "$meter is not an executable"
+[ -z "$baseline" ] || [ -x "$baseline" ] || fail "$baseline is not an executable"
 
 shopt -s nullglob
-files=("$songs"/*.xm)
-[ ${#files[@]} -gt 0 ] || fail "no .xm songs in $songs"
+files=()
+for folder in "${folders[@]}"; do
+    [ -d "$folder" ] || fail "no folder $folder"
+    files+=("$folder"/*.xm)
+done
+[ ${#files[@]} -gt 0 ] || fail "no .xm songs in ${folders[*]}"
 
 # The song's length in seconds as openmpt123 reports it ("Duration...: 05:49.207").
 song_seconds() {
@@ -105,12 +134,18 @@ song_seconds() {
         print s; exit }'
 }
 
+# The channel count from the XM header (16 bits, little-endian, at byte 68).
+song_channels() {
+    od -An -tu2 -j68 -N2 "$1" | tr -d ' '
+}
+
 # Sets `command` to one player's command for a song; all three write raw
 # 16-bit stereo at 44100 Hz to standard output with linear interpolation.
 set_command() {
     local player=$1 song=$2 seconds=$3
     case "$player" in
         ours) command=("$renderer" "$song" -o - --seconds "$seconds") ;;
+        baseline) command=("$baseline" "$song" -o - --seconds "$seconds") ;;
         xmp) command=(xmp --quiet --nocmd --norc --interpolation linear --frequency 44100
             --bits 16 --stdout "$song") ;;
         openmpt) command=(openmpt123 --quiet --batch --stdout --no-float --samplerate 44100
@@ -121,66 +156,72 @@ set_command() {
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-# Runs one player's command with its output discarded and appends its wall
-# time in seconds and its peak memory in KB to that player's lists.
+# Runs one player's command with its output discarded and appends its CPU
+# time in microseconds and its peak memory in KB to that player's lists.
 measure() {
-    local player=$1 start end
+    local player=$1
     shift
-    start=$EPOCHREALTIME
-    /usr/bin/time -f '%M' -o "$tmp/rss" "$@" >/dev/null 2>"$tmp/err" ||
+    "$meter" "$tmp/report" "$@" >/dev/null 2>"$tmp/err" ||
         fail "$* failed: $(tail -n 3 "$tmp/err")"
-    end=$EPOCHREALTIME
-    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }' >>"$tmp/$player.wall"
-    tail -n 1 "$tmp/rss" >>"$tmp/$player.rss"
-}
-
-# The median and range of a column of numbers: "median min max".
-summary() {
-    sort -g | awk '{ v[NR] = $1 } END {
-        m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-        print m, v[1], v[NR] }'
+    read -r cpu rss <"$tmp/report"
+    echo "$cpu" >>"$tmp/$player.cpu"
+    echo "$rss" >>"$tmp/$player.rss"
 }
 
 players=(ours xmp openmpt)
-echo "| song | length (s) | ours (x real time) | xmp | openmpt123 | ours / faster peer | peak memory ours / xmp / openmpt123 (MB) |"
-echo "|---|---:|---:|---:|---:|---:|---:|"
+header="| song | channels | length (s) | ours (x real time) |"
+rule="|---|---:|---:|---:|"
+if [ -n "$baseline" ]; then
+    players+=(baseline)
+    header+=" baseline |"
+    rule+="---:|"
+fi
+echo "$header xmp | openmpt123 | ours / faster peer |$([ -z "$baseline" ] || echo " baseline / faster peer |") peak memory ours / xmp / openmpt123 (MB) |"
+echo "$rule---:|---:|---:|$([ -z "$baseline" ] || echo "---:|")---:|"
+count=${#players[@]}
 for song in "${files[@]}"; do
     name=$(basename "$song")
     seconds=$(song_seconds "$song")
     [ -n "$seconds" ] || fail "openmpt123 cannot tell the length of $name"
-    # Each player's own output length, counted once, gives its song seconds.
+    # The unmeasured warm-up round counts each player's own output, which
+    # gives its song seconds.
+    echo "$name: warm-up round" >&2
     declare -A length=()
     for player in "${players[@]}"; do
         set_command "$player" "$song" "$seconds"
         bytes=$("${command[@]}" 2>/dev/null | wc -c)
         length[$player]=$(awk -v b="$bytes" 'BEGIN { printf "%.3f", b / 4 / 44100 }')
     done
-    for round in $(seq 0 "$runs"); do
+    for player in "${players[@]}"; do
+        : >"$tmp/$player.cpu"
+        : >"$tmp/$player.rss"
+    done
+    for round in $(seq 1 "$runs"); do
         echo "$name: round $round of $runs" >&2
-        for player in "${players[@]}"; do
+        # Each round starts with the next player, so that none always runs
+        # right after another.
+        for turn in $(seq 0 $((count - 1))); do
+            player=${players[$(((round - 1 + turn) % count))]}
             set_command "$player" "$song" "$seconds"
             measure "$player" "${command[@]}"
         done
-        if [ "$round" -eq 0 ]; then
-            # The warm-up round is not counted.
-            for player in "${players[@]}"; do
-                : >"$tmp/$player.wall"
-                : >"$tmp/$player.rss"
-            done
-        fi
     done
-    declare -A rtf=() cell=() memory=()
+    declare -A speed=() cell=() memory=()
     for player in "${players[@]}"; do
-        read -r median low high <<<"$(summary <"$tmp/$player.wall")"
-        # A shorter wall time is a higher factor: the range flips.
-        read -r "rtf[$player]" "cell[$player]" < <(awk -v l="${length[$player]}" -v m="$median" \
-            -v lo="$low" -v hi="$high" \
-            'BEGIN { printf "%.3f %.0f (%.0f-%.0f)\n", l / m, l / m, l / hi, l / lo }')
-        read -r _ _ rss <<<"$(summary <"$tmp/$player.rss")"
-        memory[$player]=$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')
+        read -r best worst < <(sort -n "$tmp/$player.cpu" | awk 'NR == 1 { b = $1 } END { print b, $1 }')
+        # A shorter CPU time is a higher factor.
+        read -r "speed[$player]" "cell[$player]" < <(awk -v l="${length[$player]}" -v b="$best" \
+            -v w="$worst" 'BEGIN { printf "%.3f %.0f (%.0f)\n", l * 1e6 / b, l * 1e6 / b, l * 1e6 / w }')
+        memory[$player]=$(sort -n "$tmp/$player.rss" | tail -n 1 | awk '{ printf "%.1f", $1 / 1024 }')
     done
-    ratio=$(awk -v o="${rtf[ours]}" -v x="${rtf[xmp]}" -v m="${rtf[openmpt]}" \
-        'BEGIN { p = x > m ? x : m; printf "%.2f", o / p }')
-    echo "| $name | $seconds | ${cell[ours]} | ${cell[xmp]} | ${cell[openmpt]} | $ratio | ${memory[ours]} / ${memory[xmp]} / ${memory[openmpt]} |"
-    unset length rtf cell memory
+    ratio_of() {
+        awk -v o="${speed[$1]}" -v x="${speed[xmp]}" -v m="${speed[openmpt]}" \
+            'BEGIN { p = x > m ? x : m; printf "%.2f", o / p }'
+    }
+    row="| $name | $(song_channels "$song") | $seconds | ${cell[ours]} |"
+    [ -z "$baseline" ] || row+=" ${cell[baseline]} |"
+    row+=" ${cell[xmp]} | ${cell[openmpt]} | $(ratio_of ours) |"
+    [ -z "$baseline" ] || row+=" $(ratio_of baseline) |"
+    echo "$row ${memory[ours]} / ${memory[xmp]} / ${memory[openmpt]} |"
+    unset length speed cell memory
 done

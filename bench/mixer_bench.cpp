@@ -52,10 +52,10 @@ struct BenchSample {
     Sample sample{};
 };
 
-enum class Scene { ForwardLoops, PingPongLoops, Ramping, Silent };
+enum class Scene { ForwardLoops, PingPongLoops, HighPitches, Ramping, Silent };
 
-// Voices at assorted pitches (about 0.2 to 2.3 samples per frame) on
-// samples of 4000 to 20000 values.
+// Voices at assorted pitches (about 0.2 to 2 samples per frame; 2 to 6 for
+// the high pitches) on samples of 4000 to 20000 values.
 void setUpVoices(MixerState& mixer, const std::vector<std::unique_ptr<BenchSample>>& samples,
                  int voiceCount, Scene scene) {
     resetMixer(mixer, rate);
@@ -63,7 +63,8 @@ void setUpVoices(MixerState& mixer, const std::vector<std::unique_ptr<BenchSampl
     for (int slot = 0; slot < voiceCount; ++slot) {
         MixVoice& voice = mixer.voices[slot];
         voice.sample = &samples[slot % samples.size()]->sample;
-        voice.stepInt = static_cast<int32_t>(random() % 2);
+        voice.stepInt = static_cast<int32_t>(random() % 2) + (scene == Scene::HighPitches ? 2 : 0) +
+                        (scene == Scene::HighPitches && slot % 2 == 1 ? 2 : 0);
         voice.stepFrac = random() | 0x30000000u;
         voice.direction = Forward;
         const bool silent = scene == Scene::Silent;
@@ -116,6 +117,7 @@ void runMix(benchmark::State& state, Scene scene, const MixKernels& kernels) {
 void registerMixBenchmarks() {
     const std::pair<const char*, Scene> scenes[] = {{"mixForwardLoops", Scene::ForwardLoops},
                                                     {"mixPingPongLoops", Scene::PingPongLoops},
+                                                    {"mixHighPitches", Scene::HighPitches},
                                                     {"mixRamping", Scene::Ramping},
                                                     {"mixSilent", Scene::Silent}};
     for (const MixKernels* kernels : supportedMixKernels()) {

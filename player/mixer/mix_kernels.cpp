@@ -18,7 +18,8 @@ namespace {
 std::array<const MixKernels*, 2> kernelsForProcessor() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0 &&
-        __builtin_cpu_supports("avx512vl") != 0 && __builtin_cpu_supports("avx2") != 0) {
+        __builtin_cpu_supports("avx512vl") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+        __builtin_cpu_supports("avx2") != 0) {
         return {&avx2MixKernels, &avx512MixKernels};
     }
     if (__builtin_cpu_supports("avx2") != 0) {

@@ -15,6 +15,10 @@ struct MixRun {
     uint64_t position;    // 32.32 fixed point, integer part read as signed
     uint64_t delta;       // the step, or its two's complement when moving backward
     int32_t frames;       // at least 1
+    // One past the last readable value (every value from data[-1] up to it
+    // may be read): a kernel may load a whole window of values around the
+    // run's reads as long as it stays below this.
+    const int16_t* readableEnd;
 };
 
 struct RampGains {
@@ -67,8 +71,9 @@ uint64_t mixRampReference(float* buffer, const MixRun& run, RampGains& gains);
 void toPcm16Reference(int16_t* destination, const float* source, int64_t valueCount);
 
 #if defined(__x86_64__)
-// Two frames per step in SSE2 (the baseline of x86-64), four in AVX2 and eight
-// in AVX-512; the last two may only run where the processor reports them.
+// Two frames per step in SSE2 (the baseline of x86-64), four in AVX2 and
+// sixteen in AVX-512 (foundation, byte/word, doubleword/quadword and vector
+// length); the last two may only run where the processor reports them.
 extern const MixKernels sse2MixKernels;
 extern const MixKernels avx2MixKernels;
 extern const MixKernels avx512MixKernels;

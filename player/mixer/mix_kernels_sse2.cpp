@@ -65,7 +65,7 @@ uint64_t mixSteadySse2(float* buffer, const MixRun& run, float gainLeft, float g
         positions = _mm_add_epi64(positions, twoSteps);
     }
     if (frame < run.frames) {
-        const MixRun tail{run.data, position, run.delta, run.frames - frame};
+        const MixRun tail{run.data, position, run.delta, run.frames - frame, run.readableEnd};
         position = mixSteadyReference(buffer + 2 * frame, tail, gainLeft, gainRight);
     }
     return position;
@@ -95,7 +95,7 @@ uint64_t mixRampSse2(float* buffer, const MixRun& run, RampGains& gains) {
     gains.left = _mm_cvtss_f32(gain);
     gains.right = _mm_cvtss_f32(_mm_shuffle_ps(gain, gain, _MM_SHUFFLE(1, 1, 1, 1)));
     if (frame < run.frames) {
-        const MixRun tail{run.data, position, run.delta, run.frames - frame};
+        const MixRun tail{run.data, position, run.delta, run.frames - frame, run.readableEnd};
         position = mixRampReference(buffer + 2 * frame, tail, gains);
     }
     return position;

@@ -66,6 +66,7 @@ struct LoopBounds {
 // What stays the same while one voice fills one request.
 struct VoiceWalk {
     const int16_t* data;
+    const int16_t* readableEnd;  // the sample's values end 8 beyond its length
     LoopBounds loop;
     uint64_t loopStart;  // 32.32
     uint64_t loopEnd;
@@ -88,6 +89,7 @@ VoiceWalk walkOf(const MixVoice& voice) {
     const bool forwardLoop = (sample.loopType & ForwardLoop) != 0 && loop.length != 0;
     const uint64_t lastIndex = uint64_t{sample.length} + 6;
     return {sample.data,
+            sample.data == nullptr ? nullptr : sample.data + uint64_t{sample.length} + 8,
             loop,
             uint64_t{loop.start} << 32,
             uint64_t{loop.end} << 32,
@@ -118,10 +120,22 @@ bool runStaysInData(const VoiceWalk& walk, uint64_t position, bool backward, int
            reach <= room;
 }
 
+// framesUntilBoundary where the boundary lies within the request.
+[[gnu::noinline]] uint64_t framesUntilNearBoundary(const VoiceWalk& walk, uint64_t distance,
+                                                   bool backward) {
+    const uint64_t frames = framesToBoundary(distance, walk.step);
+    // Short of a forward loop's end by less than 2^-24 of a sample, the 24-bit
+    // count is 0 and the position would neither move nor wrap.
+    if (frames == 0 && walk.forwardLoop && !backward && distance != 0) {
+        return ceilDivide(distance, walk.step);
+    }
+    return frames;
+}
+
 // Frames until the voice meets the boundary it is heading for, or the
 // largest count when that lies beyond `frameCount` frames.
-uint64_t framesUntilBoundary(const VoiceWalk& walk, uint64_t position, bool backward,
-                             int32_t frameCount) {
+inline uint64_t framesUntilBoundary(const VoiceWalk& walk, uint64_t position, bool backward,
+                                    int32_t frameCount) {
     const uint64_t distance = backward ? position - walk.loopStart : walk.loopEnd - position;
     // A voice already beyond its boundary (a negative distance) meets it at
     // once rather than running on past the sample.
@@ -138,19 +152,13 @@ uint64_t framesUntilBoundary(const VoiceWalk& walk, uint64_t position, bool back
         (distance >> 8) > reach) {
         return std::numeric_limits<uint64_t>::max();
     }
-    const uint64_t frames = framesToBoundary(distance, walk.step);
-    // Short of a forward loop's end by less than 2^-24 of a sample, the 24-bit
-    // count is 0 and the position would neither move nor wrap.
-    if (frames == 0 && walk.forwardLoop && !backward && distance != 0) {
-        return ceilDivide(distance, walk.step);
-    }
-    return frames;
+    return framesUntilNearBoundary(walk, distance, backward);
 }
 
 // The position after a ping-pong voice meets the boundary it was heading for:
 // reflected there, P <- 2B - P - 2^-32, then again at the other end as long as
 // it lies outside the loop, the direction turning at every reflection.
-void reflect(uint64_t& position, bool& backward, const LoopBounds& loop) {
+[[gnu::noinline]] void reflect(uint64_t& position, bool& backward, const LoopBounds& loop) {
     const uint64_t start = uint64_t{loop.start} << 32;
     const uint64_t end = uint64_t{loop.end} << 32;
     position = (backward ? 2 * start : 2 * end) - position - 1;
@@ -189,7 +197,7 @@ void reflect(uint64_t& position, bool& backward, const LoopBounds& loop) {
 }
 
 // A voice meeting its boundary wraps, turns or ends; false when it ends.
-bool crossBoundary(const VoiceWalk& walk, uint64_t& position, bool& backward, bool& turned) {
+inline bool crossBoundary(const VoiceWalk& walk, uint64_t& position, bool& backward, bool& turned) {
     if (walk.forwardLoop) {
         const auto whole = static_cast<uint32_t>(position >> 32);
         if (whole >= walk.loop.end) {
@@ -210,7 +218,7 @@ bool crossBoundary(const VoiceWalk& walk, uint64_t& position, bool& backward, bo
 }
 
 // Starts a new ramp unless one is running towards the current targets.
-void setUpRamp(MixVoice& voice, const MixerState& mixer) {
+[[gnu::always_inline]] inline void setUpRamp(MixVoice& voice, const MixerState& mixer) {
     if (voice.rampFramesLeft != 0 && voice.targetLeft == voice.rampTargetLeft &&
         voice.targetRight == voice.rampTargetRight) {
         return;
@@ -263,23 +271,24 @@ bool silent(const MixVoice& voice) {
     return voice.rampFramesLeft == 0 && voice.targetLeft == 0 && voice.targetRight == 0;
 }
 
-// Adds one voice into `frameCount` frames, chunk by chunk: each chunk ends at
-// the loop boundary, at the end of the ramp or at the end of the request.
-// False when the voice ends.
-bool mixChunks(const MixerState& mixer, MixVoice& voice, const VoiceWalk& walk, uint64_t& position,
-               bool& backward, bool& turned, float* buffer, int32_t frameCount,
-               const MixKernels& kernels) {
-    // The targets stay as they are for the whole request.
-    const float gainLeft = steadyGain(voice.targetLeft);
-    const float gainRight = steadyGain(voice.targetRight);
-    while (frameCount > 0) {
-        setUpRamp(voice, mixer);
-        if (kernels.skipSilentVoices && silent(voice)) {
-            // At gain 0 every product is +-0.0, which leaves every sum in a
-            // buffer cleared to +0.0 as it is (no sum there is -0.0). Where
-            // the voice will be heard again its position still matters.
-            return voice.abandoned || advanceSilently(walk, position, backward, turned, frameCount);
-        }
+// A run of `frames` frames from `position`, checked to read inside the
+// sample's values; false when it would not.
+bool makeRun(const VoiceWalk& walk, uint64_t position, bool backward, int32_t frames, MixRun& run) {
+    // Only a sample whose loop lies outside its data, or an absurd step, fails
+    // the check: the voice ends rather than read elsewhere.
+    if (!runStaysInData(walk, position, backward, frames)) {
+        return false;
+    }
+    run = {walk.data, position, backward ? uint64_t{0} - walk.step : walk.step, frames,
+           walk.readableEnd};
+    return true;
+}
+
+// The ramp's runs, each ending at the loop boundary, at the end of the ramp
+// or at the end of the request. False when the voice ends.
+bool mixRamp(MixVoice& voice, const VoiceWalk& walk, uint64_t& position, bool& backward,
+             bool& turned, float*& buffer, int32_t& frameCount, const MixKernels& kernels) {
+    while (voice.rampFramesLeft != 0 && frameCount > 0) {
         const uint64_t boundaryFrames = framesUntilBoundary(walk, position, backward, frameCount);
         int32_t frames = frameCount;
         bool onBoundary = false;
@@ -287,37 +296,27 @@ bool mixChunks(const MixerState& mixer, MixVoice& voice, const VoiceWalk& walk, 
             frames = static_cast<int32_t>(boundaryFrames);
             onBoundary = true;
         }
-        const bool ramping = voice.rampFramesLeft != 0;
-        if (ramping && voice.rampFramesLeft < frames) {
+        if (voice.rampFramesLeft < frames) {
             frames = voice.rampFramesLeft;
             onBoundary = false;
         }
-
         if (frames > 0) {
-            if (!runStaysInData(walk, position, backward, frames)) {
-                // Only a sample whose loop lies outside its data, or an absurd
-                // step, gets here: the voice ends rather than read elsewhere.
+            MixRun run;
+            if (!makeRun(walk, position, backward, frames, run)) {
                 return false;
             }
-            const MixRun run{walk.data, position, backward ? uint64_t{0} - walk.step : walk.step,
-                             frames};
-            if (ramping) {
-                RampGains gains{
-                    static_cast<float>(static_cast<double>(voice.currentLeft) / gainScale),
-                    static_cast<float>(static_cast<double>(voice.currentRight) / gainScale),
-                    voice.rampStepLeft, voice.rampStepRight};
-                position = kernels.ramp(buffer, run, gains);
-                voice.currentLeft = roundGain(gains.left);
-                voice.currentRight = roundGain(gains.right);
-                voice.rampFramesLeft -= frames;
-                if (voice.rampFramesLeft == 0) {
-                    voice.rampStepLeft = 0.0f;
-                    voice.rampStepRight = 0.0f;
-                    voice.currentLeft = settledGain(voice.targetLeft);
-                    voice.currentRight = settledGain(voice.targetRight);
-                }
-            } else {
-                position = kernels.steady(buffer, run, gainLeft, gainRight);
+            RampGains gains{static_cast<float>(static_cast<double>(voice.currentLeft) / gainScale),
+                            static_cast<float>(static_cast<double>(voice.currentRight) / gainScale),
+                            voice.rampStepLeft, voice.rampStepRight};
+            position = kernels.ramp(buffer, run, gains);
+            voice.currentLeft = roundGain(gains.left);
+            voice.currentRight = roundGain(gains.right);
+            voice.rampFramesLeft -= frames;
+            if (voice.rampFramesLeft == 0) {
+                voice.rampStepLeft = 0.0f;
+                voice.rampStepRight = 0.0f;
+                voice.currentLeft = settledGain(voice.targetLeft);
+                voice.currentRight = settledGain(voice.targetRight);
             }
             buffer += 2 * static_cast<int64_t>(frames);
             frameCount -= frames;
@@ -327,6 +326,62 @@ bool mixChunks(const MixerState& mixer, MixVoice& voice, const VoiceWalk& walk, 
         }
     }
     return true;
+}
+
+// The steady gains' runs to the end of the request, each ending at the loop
+// boundary or at the end of the request. False when the voice ends.
+bool mixSteady(const VoiceWalk& walk, uint64_t& position, bool& backward, bool& turned,
+               float* buffer, int32_t frameCount, float gainLeft, float gainRight,
+               const MixKernels& kernels) {
+    while (frameCount > 0) {
+        const uint64_t boundaryFrames = framesUntilBoundary(walk, position, backward, frameCount);
+        const bool onBoundary = boundaryFrames <= static_cast<uint64_t>(frameCount);
+        const auto frames = onBoundary ? static_cast<int32_t>(boundaryFrames) : frameCount;
+        if (frames > 0) {
+            MixRun run;
+            if (!makeRun(walk, position, backward, frames, run)) {
+                return false;
+            }
+            position = kernels.steady(buffer, run, gainLeft, gainRight);
+            buffer += 2 * static_cast<int64_t>(frames);
+            frameCount -= frames;
+        }
+        if (onBoundary && !crossBoundary(walk, position, backward, turned)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Adds one voice into `frameCount` frames (at least 1): its ramp, then its
+// steady gains.
+// A ramp is set up only where the gains may have moved (at the start and
+// where a ramp ends): within a request the targets stay as they are, so
+// anywhere else it would find the ramp already set up. False when the voice
+// ends.
+bool mixChunks(const MixerState& mixer, MixVoice& voice, const VoiceWalk& walk, uint64_t& position,
+               bool& backward, bool& turned, float* buffer, int32_t frameCount,
+               const MixKernels& kernels) {
+    setUpRamp(voice, mixer);
+    for (;;) {
+        if (kernels.skipSilentVoices && silent(voice)) {
+            // At gain 0 every product is +-0.0, which leaves every sum in a
+            // buffer cleared to +0.0 as it is (no sum there is -0.0). Where
+            // the voice will be heard again its position still matters.
+            return voice.abandoned || advanceSilently(walk, position, backward, turned, frameCount);
+        }
+        if (voice.rampFramesLeft == 0) {
+            return mixSteady(walk, position, backward, turned, buffer, frameCount,
+                             steadyGain(voice.targetLeft), steadyGain(voice.targetRight), kernels);
+        }
+        if (!mixRamp(voice, walk, position, backward, turned, buffer, frameCount, kernels)) {
+            return false;
+        }
+        if (frameCount == 0) {
+            return true;
+        }
+        setUpRamp(voice, mixer);
+    }
 }
 
 void mixVoice(const MixerState& mixer, MixVoice& voice, float* buffer, int32_t frameCount,

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "player/sequencer/arithmetic.h"
 #include "player/sequencer/song_lookup.h"
@@ -133,15 +134,27 @@ void updatePanning(const MusicChannel* channel, MixVoice* voice, bool squareRoot
 }
 
 // The linear table's frequency for a period offset, from the cache of recent
-// answers when it holds this one.
+// answers when it holds this one. An offset has two slots, chosen by a hash:
+// notes lie 64 units apart, which the offset's low bits alone would crowd
+// into a few slots. The latest answer of the two comes first.
 int32_t linearFrequency(LinearFrequencyCache& cache, int64_t units) {
-    auto& answer = cache.answers[static_cast<size_t>(units) % LinearFrequencyCache::slots];
-    if (!answer.known || answer.units != units) {
-        answer = {true, units,
-                  truncateToInt32(std::pow(2.0, static_cast<double>(units) * linearUnit) *
-                                  linearBaseFrequency)};
+    static_assert(LinearFrequencyCache::slots % 2 == 0 &&
+                  (LinearFrequencyCache::slots & (LinearFrequencyCache::slots - 1)) == 0);
+    const uint32_t mixed = static_cast<uint32_t>(units) * 0x85EBCA6Bu;
+    LinearFrequencyCache::Answer* const pair =
+        &cache.answers[(mixed ^ (mixed >> 13)) & (LinearFrequencyCache::slots - 2)];
+    if (pair[0].known && pair[0].units == units) {
+        return pair[0].frequency;
     }
-    return answer.frequency;
+    if (pair[1].known && pair[1].units == units) {
+        std::swap(pair[0], pair[1]);
+        return pair[0].frequency;
+    }
+    pair[1] = pair[0];
+    pair[0] = {true, units,
+               truncateToInt32(std::pow(2.0, static_cast<double>(units) * linearUnit) *
+                               linearBaseFrequency)};
+    return pair[0].frequency;
 }
 
 // The period offset that FastTracker 2 plays a linear period at. It takes the
@@ -179,10 +192,11 @@ void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice
     const int32_t lowest =
         sequencer.rules.sixteenBitPeriods ? lowestSixteenBitFrequency : lowestSteppedFrequency;
     const auto stepped = static_cast<uint32_t>(frequency < lowest ? lowest : frequency);
-    const auto unsignedRate = static_cast<uint32_t>(rate);
-    voice->stepInt = static_cast<int32_t>(stepped / unsignedRate);
-    voice->stepFrac =
-        static_cast<uint32_t>((uint64_t{stepped % unsignedRate} << 32) / unsignedRate);
+    // The 32.32 quotient in one division: (stepped x 2^32) / rate has the
+    // whole quotient above the fraction's bits.
+    const uint64_t step = (uint64_t{stepped} << 32) / static_cast<uint32_t>(rate);
+    voice->stepInt = static_cast<int32_t>(step >> 32);
+    voice->stepFrac = static_cast<uint32_t>(step);
 }
 
 }  // namespace

@@ -15,9 +15,9 @@
 
 namespace xmplayer {
 
-// The linear table's frequency for recent period offsets, by the offset's low
-// bits: most ticks ask again for the periods of the last one, and the power
-// is the dearest step of a tick.
+// The linear table's frequency for recent period offsets, in pairs of slots
+// by a hash of the offset: most ticks ask again for the periods of the last
+// ones, and the power is the dearest step of a tick.
 struct LinearFrequencyCache {
     struct Answer {
         bool known;

@@ -75,7 +75,7 @@ MixRun randomRun(std::mt19937& random, const std::vector<int16_t>& values, int32
     const uint64_t room = (uint64_t{values.size() - 4} << 32) - span;
     const uint64_t offset = ((uint64_t{random()} << 32) | random()) % room;
     return {values.data() + 1, backward ? offset + span : offset,
-            backward ? uint64_t{0} - step : step, frames};
+            backward ? uint64_t{0} - step : step, frames, values.data() + values.size()};
 }
 
 TEST_P(KernelSetTest, SteadyRunsMatchTheReference) {
@@ -151,6 +151,97 @@ TEST_P(KernelSetTest, PcmConversionMatchesTheReferenceAtItsEdges) {
     EXPECT_EQ(actual, expected);
 }
 
+// Runs that read up to the last readable value or down to the spare one
+// before the data, in values that end right there, with steps on either side
+// of the sizes where a kernel changes its way of reading (two and four values
+// per frame) and every short length: a kernel reading past either end, or
+// into the wrong window, fails here (and under AddressSanitizer).
+TEST_P(KernelSetTest, RunsAtTheEndsOfTheReadableValuesMatchTheReference) {
+    constexpr size_t valueCount = 700;  // data[-1] to data[698]
+    std::mt19937 random(8);
+    const std::vector<int16_t> values = randomValues(random, valueCount);
+    const int16_t* const data = values.data() + 1;
+    const int16_t* const end = values.data() + valueCount;
+    const uint64_t steps[] = {0,
+                              1,
+                              0x9A000000,
+                              (uint64_t{1} << 32) + 0x12345,
+                              (uint64_t{2} << 32) - 1,
+                              uint64_t{2} << 32,
+                              (uint64_t{3} << 32) + 0x7FFFFFFF,
+                              (uint64_t{4} << 32) - 1,
+                              uint64_t{4} << 32,
+                              (uint64_t{9} << 32) + 0x40000000};
+    for (const uint64_t step : steps) {
+        for (int32_t frames = 1; frames <= 40; ++frames) {
+            for (const bool backward : {false, true}) {
+                // The extreme frame reads index and index + 1: the last two
+                // readable values, or the spare one and data[0].
+                const uint64_t fraction = random();
+                const uint64_t extreme = backward ? (uint64_t{0xFFFFFFFF} << 32) | fraction
+                                                  : (uint64_t{valueCount - 3} << 32) | fraction;
+                const uint64_t span = step * static_cast<uint64_t>(frames - 1);
+                const MixRun run{data, backward ? extreme + span : extreme - span,
+                                 backward ? uint64_t{0} - step : step, frames, end};
+                SCOPED_TRACE(testing::Message()
+                             << "step " << std::hex << step << std::dec << ", " << frames
+                             << " frames" << (backward ? " backward" : ""));
+                const auto gainLeft = static_cast<float>((random() % 256) / 255.0);
+                const float gainRight = 1.0f;
+                std::vector<float> expected = startingBuffer(random, frames, false);
+                std::vector<float> actual = expected;
+                ASSERT_EQ(GetParam()->steady(actual.data(), run, gainLeft, gainRight),
+                          mixSteadyReference(expected.data(), run, gainLeft, gainRight));
+                ASSERT_TRUE(sameBits(actual, expected));
+                RampGains expectedGains{0.25f, 0.75f, 0.001f, -0.003f};
+                RampGains actualGains = expectedGains;
+                ASSERT_EQ(GetParam()->ramp(actual.data(), run, actualGains),
+                          mixRampReference(expected.data(), run, expectedGains));
+                ASSERT_TRUE(sameBits(actual, expected));
+                ASSERT_EQ(std::memcmp(&actualGains, &expectedGains, sizeof(RampGains)), 0);
+            }
+        }
+    }
+}
+
+// Ramps whose single-precision steps behave unevenly: from and to zero
+// (through many binades), across a power of two, steps that tie with half a
+// unit of the gain (rounding to even), steps too small to move the gain,
+// negative and signed-zero gains and steps, and gains above 1.
+TEST_P(KernelSetTest, RampsOfUnevenStepsEndAtTheReferencesGains) {
+    const float halfUnitOfOne = std::ldexp(1.0f, -24);
+    const RampGains ramps[] = {
+        {0.0f, 0.0f, 0.5f / 128, 0.25f / 128},
+        {0.5f, 1.0f, -0.5f / 128, -1.0f / 128},
+        {0.24f, 0.26f, 0.01f / 128, -0.01f / 128},
+        {1.0f, std::nextafter(1.0f, 2.0f), halfUnitOfOne, halfUnitOfOne},
+        {std::nextafter(1.0f, 2.0f), 1.5f, halfUnitOfOne * 3, -halfUnitOfOne},
+        {0.7f, 0.3f, 1e-12f, -1e-12f},
+        {-0.0f, 0.0f, -0.0f, 0.0f},
+        {-0.0f, 0.1f, 0.001f, -0.001f},
+        {-0.2f, 0.2f, 0.004f, -0.004f},
+        {3.9f, 2.0f, 0.01f, 0.015f},
+    };
+    std::mt19937 random(9);
+    const std::vector<int16_t> values = randomValues(random, 80000);
+    for (const RampGains& ramp : ramps) {
+        for (const int32_t frames : {1, 2, 7, 15, 16, 17, 31, 33, 64, 100, 128, 129, 300}) {
+            SCOPED_TRACE(testing::Message()
+                         << "from " << ramp.left << ", " << ramp.right << " by " << ramp.stepLeft
+                         << ", " << ramp.stepRight << ", " << frames << " frames");
+            const MixRun run = randomRun(random, values, frames);
+            std::vector<float> expected = startingBuffer(random, frames, true);
+            std::vector<float> actual = expected;
+            RampGains expectedGains = ramp;
+            RampGains actualGains = ramp;
+            mixRampReference(expected.data(), run, expectedGains);
+            GetParam()->ramp(actual.data(), run, actualGains);
+            ASSERT_TRUE(sameBits(actual, expected));
+            ASSERT_EQ(std::memcmp(&actualGains, &expectedGains, sizeof(RampGains)), 0);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Supported, KernelSetTest, ::testing::ValuesIn(kernelSets()), kernelName);
 
 TEST(KernelSelection, TheReferenceComesFirstAndTheFastestSupportedSetIsUsed) {
@@ -162,9 +253,9 @@ TEST(KernelSelection, TheReferenceComesFirstAndTheFastestSupportedSetIsUsed) {
     EXPECT_EQ(supported[1], &sse2MixKernels);
     __builtin_cpu_init();
     const bool avx2 = __builtin_cpu_supports("avx2") != 0;
-    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") != 0 &&
-                        __builtin_cpu_supports("avx512dq") != 0 &&
-                        __builtin_cpu_supports("avx512vl") != 0;
+    const bool avx512 =
+        avx2 && __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0 &&
+        __builtin_cpu_supports("avx512vl") != 0 && __builtin_cpu_supports("avx512bw") != 0;
     EXPECT_EQ(supported.size(), 2u + (avx2 ? 1u : 0u) + (avx512 ? 1u : 0u));
     if (avx2) {
         EXPECT_EQ(supported[2], &avx2MixKernels);

@@ -1,8 +1,10 @@
 // Periods, frequencies, steps, volumes, side gains and the twin voices.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "player/mixer/mixer.h"
 #include "player/sequencer/channel.h"
@@ -87,8 +89,8 @@ TEST_F(VoiceUpdate, LinearFrequencies) {
     EXPECT_EQ(frequencyOf(4608 + 768, 768), 8363);
 }
 
-// Frequencies are remembered by the low bits of the period offset: periods that
-// share those bits, met in turn, still each get their own frequency.
+// Frequencies are remembered in a few slots by the period offset: periods
+// that share a slot, met in turn, still each get their own frequency.
 TEST_F(VoiceUpdate, LinearFrequenciesOfPeriodsSharingAMemorySlotStayApart) {
     const int32_t octaveUp = frequencyOf(4608 - 768);
     EXPECT_EQ(octaveUp, 2 * 8363);
@@ -97,6 +99,30 @@ TEST_F(VoiceUpdate, LinearFrequenciesOfPeriodsSharingAMemorySlotStayApart) {
         EXPECT_EQ(frequencyOf(4608 + 256 * 3), 8363 / 2);
         EXPECT_EQ(frequencyOf(4608 - 256 * 3), octaveUp);
         EXPECT_EQ(frequencyOf(4608 + 4 * 768, 4 * 768), 8363);
+    }
+    // Far more periods than slots, every note with a few finetunes and
+    // vibrato offsets, met in orders that keep replacing and reviving the
+    // remembered ones: each answer is the one worked out afresh.
+    std::vector<int32_t> periods;
+    for (int32_t note = 0; note < 120; ++note) {
+        for (const int32_t offset : {0, -1, 3, -32, 31}) {
+            periods.push_back(7680 - 64 * note + offset);
+        }
+    }
+    const float unit = 1.0f / 768.0f;
+    const auto expected = [unit](int32_t period) {
+        return static_cast<int32_t>(
+            std::pow(2.0, static_cast<double>(4608 - period) * static_cast<double>(unit)) * 8363.0);
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (size_t i = 0; i < periods.size(); ++i) {
+            const size_t at = round == 1 ? periods.size() - 1 - i : i * 7 % periods.size();
+            ASSERT_EQ(frequencyOf(periods[at]), expected(periods[at])) << "period " << periods[at];
+            // The one before again, found in the other slot of its pair.
+            const size_t before = at == 0 ? periods.size() - 1 : at - 1;
+            ASSERT_EQ(frequencyOf(periods[before]), expected(periods[before]))
+                << "period " << periods[before];
+        }
     }
 }
 
