@@ -6,7 +6,8 @@
 #
 # SCENARIO is one of
 #   plays      the windowed demo plays the embedded song from its start,
-#              frame for frame what RENDERER makes of SONG, for longer than
+#              frame for frame what RENDERER makes of SONG by the player's own
+#              rules (the demo's), for longer than
 #              the player's two-second ring; Escape ends it with status 0
 #   no-device  a sound device that cannot be opened gives the box
 #              "Error upon initialization" titled "fcwef" and status 255
@@ -64,7 +65,7 @@ runPlays() {
     e2e_wait_exit 30
     ((E2E_EXIT_STATUS == 0)) || e2e_fail "status $E2E_EXIT_STATUS after Escape, expected 0"
 
-    "$renderer" "$song" - --seconds $((seconds + 30)) >"$expected" 2>"$E2E_TEMP/render.log" ||
+    "$renderer" "$song" - --rules own --seconds $((seconds + 30)) >"$expected" 2>"$E2E_TEMP/render.log" ||
         e2e_fail "the renderer failed: $(cat "$E2E_TEMP/render.log")"
     heard=$(fileSize "$captured")
     skip=$(leadingSilence "$captured")

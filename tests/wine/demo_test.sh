@@ -166,7 +166,7 @@ runWindowed() {
         sleep 0.2
     done
     endWithEscape "$id"
-    "$WINE_LOADER" "$renderer" "$song" - --seconds $((seconds + 60)) >"$rendered" \
+    "$WINE_LOADER" "$renderer" "$song" - --rules own --seconds $((seconds + 60)) >"$rendered" \
         2>"$E2E_TEMP/render.log" || e2e_fail "the renderer failed: $(cat "$E2E_TEMP/render.log")"
     compareSound "$recorded" "$rendered"
 }
