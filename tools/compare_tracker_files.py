@@ -271,6 +271,12 @@ def compare(name, path, options, rules_arguments, out_dir):
         result["openmpt_lr"] = within(theirs)
     if ours is None or theirs is None:
         return result
+    # Likeness over the length both renders have: openmpt123's ends later,
+    # with both sides fading out together, which alone would make its sides
+    # look alike.
+    shared = min(len(ours), len(theirs))
+    result["ours_lr"] = within(ours[:shared])
+    result["openmpt_lr"] = within(theirs[:shared])
     ours_curves = loudness(ours)
     theirs_curves = loudness(theirs)
     ours_peaks = side_peaks(ours)
