@@ -30,6 +30,10 @@ struct PlaybackRules {
     // E5x gives the note on its row the finetune (x - 8) x 16, any other note
     // its sample's, and a tone portamento's note the one playing [finetune].
     bool finetuneOnNote = false;
+    // A note that its relative note takes one below the lowest (to B-(-1))
+    // starts its sample but leaves the channel's pitch as it was; without one
+    // yet it stays silent [lowest, ft2_note_range].
+    bool noteBelowLowestKeepsPitch = false;
     // Periods are 16-bit: slides up in pitch (1xx, E1x, X1x) stop at 1, slides
     // down at 32000 unless they wrap, and the frequency wraps around as the
     // tracker's octave shift does [FreqWraparound].
@@ -147,6 +151,7 @@ constexpr PlaybackRules ft2Rules{
     .arpeggioFromNoteTable = true,
     .coarseFinetune = true,
     .finetuneOnNote = true,
+    .noteBelowLowestKeepsPitch = true,
     .sixteenBitPeriods = true,
     .glissando = true,
     .portamentoDirection = true,

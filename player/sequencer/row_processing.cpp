@@ -551,7 +551,13 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     }
     channel->flags = 0;
 
-    if (playsNote) {
+    const bool keepsPitch = playsNote && sequencer.rules.noteBelowLowestKeepsPitch &&
+                            note - 1 + row.sample->relativeNote == -1;
+    if (keepsPitch) {
+        // Without a pitch yet the tracker's voice holds the sample's first
+        // value, which is heard as nothing: the note stays silent.
+        channel->flags = channel->period != 0 ? StartNote : 0;
+    } else if (playsNote) {
         // A relative note may take the note beyond the ten octaves of the
         // period formulas: it plays at the nearest end instead.
         channel->realNote = static_cast<uint8_t>(
@@ -658,7 +664,12 @@ void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternN
         channel->fadeOutStep =
             instrument == &emptyInstrument ? emptyInstrumentFadeOut : instrument->fadeOut;
     }
-    if (playsNote) {
+    if (playsNote && rules.noteBelowLowestKeepsPitch &&
+        channel->noteIndex + sample->relativeNote == -1) {
+        if (channel->period != 0) {
+            channel->flags |= StartNote;
+        }
+    } else if (playsNote) {
         const int8_t* finetune = channelFinetune(sequencer, channel);
         int8_t fine = finetune != nullptr ? *finetune : sample->finetune;
         if (rules.coarseFinetune) {

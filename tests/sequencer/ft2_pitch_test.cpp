@@ -238,6 +238,11 @@ std::vector<PitchCase> pitchCases() {
                    {onward}},
           .samples = {sine(16)}},
          {{14, linearFrequency(c4)}, {15, linearFrequency(c4)}, {16, linearFrequency(c4 - 64)}}});
+    // C-1 - 1 plays B-0; C-0 - 1 would be B-(-1): the note starts again at
+    // B-0's pitch.
+    cases.push_back({"a note below the lowest keeps the pitch playing",
+                     {.rows = {{note(13)}, {note(1)}}, .samples = {sine(4, 0, -1)}},
+                     {{3, linearFrequency(7680 - 64 * 11)}, {8, linearFrequency(7680 - 64 * 11)}}});
     for (PitchCase& c : cases) {
         c.tune.speed = 5;
     }
@@ -290,6 +295,10 @@ TEST(Ft2Pitch, PlaysAlikeWhatOnlyDiffersInWhatTheRulesIgnore) {
          {.rows = {{note(noteC4)}}, .samples = {sine(64, -1)}},
          {.rows = {{note(noteC4)}}, .samples = {sine(64, -8)}}},
         {"300 past the target as 3FF", RuleSet::Ft2, resetDirection(0), resetDirection(0xFF)},
+        {"a first note below the lowest as none",
+         RuleSet::Ft2,
+         {.rows = {{note(1)}}, .samples = {sine(64, 0, -1)}},
+         {.rows = {{xm::Cell{}}}, .samples = {sine(64, 0, -1)}}},
     };
     // A relative note that takes the note beyond either end plays that end.
     for (const RuleSet rules : {RuleSet::Ft2, RuleSet::Own}) {
