@@ -4,12 +4,9 @@
 // envelope held at its sustain point, and a channel's first note.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -70,14 +67,8 @@ struct Frames {
 // One pass of the module under `rules`, at most `limit` frames.
 Frames playOnePass(const xm::Module& module, RuleSet rules, int64_t limit = 10 * rate) {
     const std::vector<uint8_t> bytes = xm::writeModule(module);
-    const auto path =
-        std::filesystem::temp_directory_path() / ("ft2_flow_" + std::to_string(::getpid()) + ".xm");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
     std::string reason;
-    xmplayer::Song* song = xmplayer::loadSongFile(path.string().c_str(), &reason);
-    std::filesystem::remove(path);
+    xmplayer::Song* song = xmplayer::loadSongMemory(bytes.data(), bytes.size(), &reason);
     Frames frames;
     if (song == nullptr) {
         ADD_FAILURE() << "the written song is refused: " << reason;

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -64,14 +62,7 @@ std::vector<float> render(const std::vector<xm::Cell>& rows, RuleSet rules,
     }
     module.instruments = std::move(kit);
     const std::vector<uint8_t> image = xm::writeModule(module);
-    const auto path =
-        std::filesystem::temp_directory_path() /
-        ("ft2_notes_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".xm");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
-    Song* song = loadSongFile(path.string().c_str());
-    std::filesystem::remove(path);
+    Song* song = loadSongMemory(image.data(), image.size());
     EXPECT_NE(song, nullptr);
     std::vector<float> frames(2 * static_cast<size_t>(tickFrames) * speed * rows.size());
     Player* player = song != nullptr ? createPlayer(*song, rate, rules) : nullptr;
