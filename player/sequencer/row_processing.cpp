@@ -491,6 +491,15 @@ void processHeldChannel(MusicChannel* channel, const PatternNote& cell, RowConte
     updateVoice(sequencer, channel, row.sample);
 }
 
+// The note a channel plays and its period. A relative note may take the note
+// beyond the ten octaves of the period formulas: it plays at the nearest end.
+void setNotePeriod(MusicChannel* channel, const Song* song, int32_t realNote, int8_t finetune) {
+    channel->realNote = static_cast<uint8_t>(std::clamp(realNote, 0, highestRealNote));
+    channel->notePeriod = (song->flags & linearFrequencyTable) != 0
+                              ? linearPeriod(channel->realNote, finetune)
+                              : amigaPeriod(channel->realNote, finetune);
+}
+
 void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& row) {
     Sequencer& sequencer = row.sequencer;
     const Song* song = sequencer.song;
@@ -558,14 +567,8 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
         // value, which is heard as nothing: the note stays silent.
         channel->flags = channel->period != 0 ? StartNote : 0;
     } else if (playsNote) {
-        // A relative note may take the note beyond the ten octaves of the
-        // period formulas: it plays at the nearest end instead.
-        channel->realNote = static_cast<uint8_t>(
-            std::clamp(note - 1 + row.sample->relativeNote, 0, highestRealNote));
-        const int8_t finetune = noteFinetune(channel, cell, row, portamentoRow);
-        channel->notePeriod = (song->flags & linearFrequencyTable) != 0
-                                  ? linearPeriod(channel->realNote, finetune)
-                                  : amigaPeriod(channel->realNote, finetune);
+        setNotePeriod(channel, song, note - 1 + row.sample->relativeNote,
+                      noteFinetune(channel, cell, row, portamentoRow));
         if (sequencer.rules.portamentoDirection && slidesToNote(cell)) {
             channel->portaUpward = channel->notePeriod < channel->period ? 1 : 0;
         }
@@ -676,11 +679,7 @@ void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternN
             fine = static_cast<int8_t>(fine & ~7);
         }
         channel->finetune = fine;
-        channel->realNote = static_cast<uint8_t>(
-            std::clamp(channel->noteIndex + sample->relativeNote, 0, highestRealNote));
-        channel->notePeriod = (song->flags & linearFrequencyTable) != 0
-                                  ? linearPeriod(channel->realNote, fine)
-                                  : amigaPeriod(channel->realNote, fine);
+        setNotePeriod(channel, song, channel->noteIndex + sample->relativeNote, fine);
         channel->period = channel->notePeriod;
         channel->periodDelta = 0;
         channel->flags |= StartNote | FrequencyChanged;
