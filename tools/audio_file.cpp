@@ -1,6 +1,6 @@
 #include "tools/audio_file.h"
 
-#include <sndfile.h>
+#include "tools/sndfile_calls.h"
 
 #include <algorithm>
 #include <array>
@@ -72,14 +72,14 @@ int sndfileFormat(const AudioEncoding& encoding) {
 // Whether libsndfile lists the container and the encoding among those it
 // writes: one built without the Xiph codecs (as for Windows) has no FLAC,
 // Ogg, Vorbis or Opus.
-bool libraryWrites(int format) {
-    const auto listed = [](int countCommand, int formatCommand, int wanted) {
+bool libraryWrites(const SndfileCalls& sndfile, int format) {
+    const auto listed = [&sndfile](int countCommand, int formatCommand, int wanted) {
         int count = 0;
-        sf_command(nullptr, countCommand, &count, sizeof count);
+        sndfile.command(nullptr, countCommand, &count, sizeof count);
         for (int i = 0; i < count; ++i) {
             SF_FORMAT_INFO info{};
             info.format = i;
-            if (sf_command(nullptr, formatCommand, &info, sizeof info) == 0 &&
+            if (sndfile.command(nullptr, formatCommand, &info, sizeof info) == 0 &&
                 info.format == wanted) {
                 return true;
             }
@@ -137,6 +137,7 @@ sf_count_t fileTell(void* data) {
 }  // namespace
 
 struct AudioFile::Sink {
+    const SndfileCalls* sndfile = nullptr;  // none for raw output
     AudioEncoding encoding{};
     std::string path;
     FileIo io{nullptr, 0};
@@ -158,7 +159,7 @@ struct AudioFile::Sink {
         if (io.error != 0) {
             return std::strerror(io.error);
         }
-        return sound != nullptr ? sf_strerror(sound) : "unknown error";
+        return sound != nullptr ? sndfile->describeError(sound) : "unknown error";
     }
 };
 
@@ -205,7 +206,12 @@ bool AudioFile::open(const std::string& path, const AudioEncoding& encoding, std
         sink_ = sink.release();
         return true;
     }
-    if (!libraryWrites(sndfileFormat(encoding))) {
+    sink->sndfile = sndfileCalls(error);
+    if (sink->sndfile == nullptr) {
+        return false;
+    }
+    const SndfileCalls& sndfile = *sink->sndfile;
+    if (!libraryWrites(sndfile, sndfileFormat(encoding))) {
         error = std::string("this build does not write ") + nameOf(encoding.format) +
                 " (its libsndfile has no such encoder)";
         return false;
@@ -219,9 +225,10 @@ bool AudioFile::open(const std::string& path, const AudioEncoding& encoding, std
     info.samplerate = encoding.rate;
     info.channels = channels;
     info.format = sndfileFormat(encoding);
-    sink->sound = sf_open_virtual(&sink->callbacks, SFM_WRITE, &info, &sink->io);
+    sink->sound = sndfile.openVirtual(&sink->callbacks, SFM_WRITE, &info, &sink->io);
     if (sink->sound == nullptr) {
-        error = sink->io.error != 0 ? std::strerror(sink->io.error) : sf_strerror(nullptr);
+        error =
+            sink->io.error != 0 ? std::strerror(sink->io.error) : sndfile.describeError(nullptr);
         std::fclose(sink->io.file);
         std::remove(path.c_str());
         return false;
@@ -236,12 +243,14 @@ bool AudioFile::takesIntegers() const {
 
 namespace {
 
-sf_count_t writeFrames(SNDFILE* sound, const float* frames, sf_count_t frameCount) {
-    return sf_writef_float(sound, frames, frameCount);
+sf_count_t writeFrames(const SndfileCalls& sndfile, SNDFILE* sound, const float* frames,
+                       sf_count_t frameCount) {
+    return sndfile.writeFloatFrames(sound, frames, frameCount);
 }
 
-sf_count_t writeFrames(SNDFILE* sound, const int16_t* frames, sf_count_t frameCount) {
-    return sf_writef_short(sound, frames, frameCount);
+sf_count_t writeFrames(const SndfileCalls& sndfile, SNDFILE* sound, const int16_t* frames,
+                       sf_count_t frameCount) {
+    return sndfile.writeShortFrames(sound, frames, frameCount);
 }
 
 }  // namespace
@@ -263,7 +272,7 @@ bool AudioFile::store(const Value* frames, int32_t frameCount, std::string& erro
         const auto size = static_cast<sf_count_t>(valueCount * sizeof(Value));
         written = fileWrite(data, size, &sink.io) == size;
     } else {
-        written = writeFrames(sink.sound, frames, frameCount) == frameCount;
+        written = writeFrames(*sink.sndfile, sink.sound, frames, frameCount) == frameCount;
     }
     if (!written) {
         error = sink.reason();
@@ -295,7 +304,7 @@ bool AudioFile::close(std::string& error) {
     bool finished = true;
     if (sink->sound != nullptr) {
         // Closing writes the header's lengths and the encoder's last pages.
-        finished = sf_close(sink->sound) == 0 && sink->io.error == 0;
+        finished = sink->sndfile->close(sink->sound) == 0 && sink->io.error == 0;
         if (!finished) {
             error = sink->io.error != 0 ? std::strerror(sink->io.error) : "the encoder failed";
         }
@@ -324,7 +333,7 @@ void AudioFile::discard() {
     const std::unique_ptr<Sink> sink(sink_);
     sink_ = nullptr;
     if (sink->sound != nullptr) {
-        sf_close(sink->sound);
+        sink->sndfile->close(sink->sound);
     }
     if (!sink->raw()) {
         std::fclose(sink->io.file);

@@ -1,6 +1,6 @@
 // Writing rendered frames to an audio file whose format its name gives, or
 // as raw little-endian PCM to standard output. Files are written through
-// libsndfile.
+// libsndfile, loaded when the first one is opened.
 #pragma once
 
 #include <cstdint>
