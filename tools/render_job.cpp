@@ -6,7 +6,10 @@
 
 namespace {
 
-constexpr int32_t pieceFrames = 4096;
+// Frames rendered and written at a time: 64 KB of 16-bit output, so that a
+// short song written to a pipe or /dev/null does not spend as long in write
+// calls as in rendering.
+constexpr int32_t pieceFrames = 16384;
 
 struct PlayerRelease {
     void operator()(xmplayer::Player* player) const { xmplayer::destroyPlayer(player); }
@@ -53,7 +56,7 @@ std::string describeOutput(const RenderJob& job, int64_t frames) {
 
 }  // namespace
 
-void renderJob(RenderJob& job, std::atomic<uint64_t>& framesDone) {
+void renderJob(RenderJob& job, RenderProgress& progress) {
     const auto fail = [&job](const std::string& what) {
         job.failed = true;
         job.message = "xm_render: " + what;
@@ -109,7 +112,10 @@ void renderJob(RenderJob& job, std::atomic<uint64_t>& framesDone) {
         }
         ended = got < pieceFrames;
         done += got;
-        framesDone.fetch_add(static_cast<uint64_t>(got));
+        progress.frames.fetch_add(static_cast<uint64_t>(got));
+        if (progress.afterPiece) {
+            progress.afterPiece();
+        }
     }
     if (!file.close(error)) {
         fail("cannot write " + written + ": " + error);

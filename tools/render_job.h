@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,7 +29,14 @@ struct RenderJob {
     std::string message;  // the line to print when it is done
 };
 
-// Renders the job, counting every frame rendered into `framesDone`, and
-// leaves its outcome in job.failed and job.message. A file that could not be
+// How far the renders of a batch have come: the frames rendered so far, and
+// what to do after each piece (on the rendering thread; may be empty).
+struct RenderProgress {
+    std::atomic<uint64_t> frames{0};
+    std::function<void()> afterPiece;
+};
+
+// Renders the job, counting every frame rendered into `progress`, and leaves
+// its outcome in job.failed and job.message. A file that could not be
 // finished is removed.
-void renderJob(RenderJob& job, std::atomic<uint64_t>& framesDone);
+void renderJob(RenderJob& job, RenderProgress& progress);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_mapping.h"
 #include "platform/terminal.h"
 #include "player/player.h"
 #include "tools/audio_file.h"
@@ -231,6 +232,21 @@ std::string outputPathOf(const Options& options, const std::filesystem::path& fo
     return path.string();
 }
 
+// A song read from a view of its file where the file can be mapped: one
+// call instead of a read and a seek for every header, which counts when a
+// short song renders in a few milliseconds. Anything else (a pipe, a file
+// that cannot be opened) goes through the library's file loading, which
+// also says why it fails.
+xmplayer::Song* loadSong(const std::string& path, std::string& reason) {
+    MappedFile file;
+    if (!mapFile(path.c_str(), file)) {
+        return xmplayer::loadSongFile(path.c_str(), &reason);
+    }
+    xmplayer::Song* song = xmplayer::loadSongMemory(file.data, file.size, &reason);
+    unmapFile(file);
+    return song;
+}
+
 // Loads and measures every song and plans its outputs; a song that does not
 // load becomes a failed job of its own.
 std::vector<RenderJob> planJobs(const Options& options, const AudioEncoding& encoding,
@@ -246,7 +262,7 @@ std::vector<RenderJob> planJobs(const Options& options, const AudioEncoding& enc
         job.encoding = encoding;
         job.fadeFrames = fadeFrames;
         std::string reason;
-        job.song.reset(xmplayer::loadSongFile(songPath.c_str(), &reason), SongRelease{});
+        job.song.reset(loadSong(songPath, reason), SongRelease{});
         if (job.song == nullptr) {
             job.failed = true;
             job.message = "xm_render: cannot load " + songPath + ": " + reason;
@@ -297,8 +313,9 @@ std::vector<RenderJob> planJobs(const Options& options, const AudioEncoding& enc
     return jobs;
 }
 
-// Renders the jobs on the threads asked for, this one among them, while a
-// thread of its own shows the progress.
+// Renders the jobs on the threads asked for, this one among them. A batch
+// that runs longer than the progress delay gets a thread of its own to show
+// the progress; a short one is spared starting it.
 void renderAll(std::vector<RenderJob>& jobs, int32_t threadsWanted) {
     uint64_t totalFrames = 0;
     for (const RenderJob& job : jobs) {
@@ -306,12 +323,34 @@ void renderAll(std::vector<RenderJob>& jobs, int32_t threadsWanted) {
     }
     std::atomic<std::size_t> nextJob{0};
     std::atomic<std::size_t> jobsDone{0};
-    std::atomic<uint64_t> framesDone{0};
+    RenderProgress rendered;
     ProgressBar progress(totalFrames, jobs.size());
+    // The bar is drawn from its thread, woken at once when the work is done
+    // so that the end does not wait for it.
+    std::mutex reporting;
+    std::condition_variable done;
+    bool finished = false;
+    std::thread reporter;
+    std::once_flag reporterStarted;
+    const auto start = std::chrono::steady_clock::now();
+    rendered.afterPiece = [&] {
+        if (std::chrono::steady_clock::now() - start < progressDelay) {
+            return;
+        }
+        std::call_once(reporterStarted, [&] {
+            reporter = std::thread([&] {
+                std::unique_lock<std::mutex> lock(reporting);
+                while (
+                    !done.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) {
+                    progress.show(rendered.frames.load(), jobsDone.load());
+                }
+            });
+        });
+    };
     const auto work = [&] {
         for (std::size_t index = nextJob++; index < jobs.size(); index = nextJob++) {
             if (!jobs[index].failed) {
-                renderJob(jobs[index], framesDone);
+                renderJob(jobs[index], rendered);
             }
             ++jobsDone;
         }
@@ -322,27 +361,18 @@ void renderAll(std::vector<RenderJob>& jobs, int32_t threadsWanted) {
     for (std::size_t t = 1; t < threadCount; ++t) {
         threads.emplace_back(work);
     }
-    // The bar is drawn from a thread of its own, woken at once when the
-    // work is done so that a short render does not wait for it.
-    std::mutex reporting;
-    std::condition_variable done;
-    bool finished = false;
-    std::thread reporter([&] {
-        std::unique_lock<std::mutex> lock(reporting);
-        while (!done.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) {
-            progress.show(framesDone.load(), jobsDone.load());
-        }
-    });
     work();
     for (std::thread& thread : threads) {
         thread.join();
     }
-    {
-        const std::lock_guard<std::mutex> lock(reporting);
-        finished = true;
+    if (reporter.joinable()) {
+        {
+            const std::lock_guard<std::mutex> lock(reporting);
+            finished = true;
+        }
+        done.notify_one();
+        reporter.join();
     }
-    done.notify_one();
-    reporter.join();
     progress.finish();
 }
 
