@@ -137,6 +137,15 @@ struct PlaybackRules {
     // A channel's first note starts at its sample's default volume and
     // panning, whatever rows before it set [PanMemory].
     bool firstNoteTakesSampleDefaults = false;
+
+    // ---- Envelopes, tremolo, tremor
+    // Lxx places an envelope past a point whose tick it names, so that a loop
+    // ending there does not turn back (a sustain point there still holds)
+    // [lxx_after_loop].
+    bool envelopePositionPassesPoint = false;
+    // Lxx moves the panning envelope too, where the instrument's volume
+    // envelope has its sustain flag set [SetEnvPos].
+    bool envelopePositionMovesPanning = false;
 };
 
 // The player's own rules: none of the behaviours above.
@@ -180,6 +189,9 @@ constexpr PlaybackRules ft2Rules{
     .volumePanSlideBetweenRows = true,
     .panSustainOutlastsKeyOff = true,
     .firstNoteTakesSampleDefaults = true,
+    // ---- Envelopes, tremolo, tremor
+    .envelopePositionPassesPoint = true,
+    .envelopePositionMovesPanning = true,
 };
 
 constexpr const PlaybackRules& playbackRules(RuleSet rules) {
