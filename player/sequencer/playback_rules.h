@@ -146,6 +146,8 @@ struct PlaybackRules {
     // Lxx moves the panning envelope too, where the instrument's volume
     // envelope has its sustain flag set [SetEnvPos].
     bool envelopePositionMovesPanning = false;
+    // Tremolo's waveform 3 is the square, as vibrato's is [TremoloWaveforms].
+    bool tremoloWaveformThreeIsSquare = false;
 };
 
 // The player's own rules: none of the behaviours above.
@@ -192,6 +194,7 @@ constexpr PlaybackRules ft2Rules{
     // ---- Envelopes, tremolo, tremor
     .envelopePositionPassesPoint = true,
     .envelopePositionMovesPanning = true,
+    .tremoloWaveformThreeIsSquare = true,
 };
 
 constexpr const PlaybackRules& playbackRules(RuleSet rules) {
