@@ -126,16 +126,22 @@ void setEnvelopePosition(const EnvelopeState& state, const EnvelopeShape& shape,
         *state.done = 0;
         return;
     }
+    // With passesPoint a position on a point's tick lies past that point, so
+    // that a loop ending there does not turn back; a sustain point there holds.
     int32_t index = 0;
-    while (index + 1 < count && tickPosition > pointTick(shape, index + 1)) {
+    while (index + 1 < count && (tickPosition > pointTick(shape, index + 1) ||
+                                 (passesPoint && tickPosition == pointTick(shape, index + 1)))) {
         ++index;
     }
-    // A position on a point's tick lies past that point, so that a loop
-    // ending there does not turn back; a sustain point there still holds.
-    const bool onNext = index + 1 < count && tickPosition == pointTick(shape, index + 1);
-    if (passesPoint && onNext &&
-        !((shape.flags & envelopeSustain) != 0 && index + 1 == shape.sustainPoint)) {
-        ++index;
+    if (passesPoint && tickPosition == pointTick(shape, index) &&
+        (shape.flags & envelopeSustain) != 0 && index == shape.sustainPoint) {
+        *state.point = index;
+        *state.tick = tickPosition;
+        *state.delta = 0;
+        *state.fixed = pointValue(shape, index) * fixedOne;
+        *state.value = pointValue(shape, index);
+        *state.done = 0;
+        return;
     }
     *state.point = index;
     if (index >= count - 1) {

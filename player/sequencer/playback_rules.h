@@ -140,8 +140,8 @@ struct PlaybackRules {
 
     // ---- Envelopes, tremolo, tremor
     // Lxx places an envelope past a point whose tick it names, so that a loop
-    // ending there does not turn back (a sustain point there still holds)
-    // [lxx_after_loop].
+    // ending there does not turn back; a sustain point there holds, also the
+    // first [lxx_after_loop, NoteOff2].
     bool envelopePositionPassesPoint = false;
     // Lxx moves the panning envelope too, where the instrument's volume
     // envelope has its sustain flag set [SetEnvPos].

@@ -251,6 +251,15 @@ TEST(Ft2Notes, LxxPassesThePointItNamesAndMovesThePanningEnvelope) {
     EXPECT_LT(sidePeak(left, 1, 1), 0.01f);
     const std::vector<float> centred = render(panned, RuleSet::Own, kit);
     EXPECT_GT(sidePeak(centred, 1, 1), 0.5f * sidePeak(centred, 1, 0));
+    // L00 on a sustain point at tick 0 holds there in FT2; the player's own
+    // rules walk on and fall.
+    kit[1].volumeEnvelope.sustain = true;
+    const std::vector<xm::Cell> held = {cell(c4, 2, 0, Effect::SetEnvelopePosition, 0), cell(0),
+                                        cell(0)};
+    const std::vector<float> sustained = tickPeaks(render(held, RuleSet::Ft2, kit));
+    EXPECT_FLOAT_EQ(sustained[17], sustained[1]);
+    const std::vector<float> falling = tickPeaks(render(held, RuleSet::Own, kit));
+    EXPECT_LT(falling[17], 0.5f * falling[1]);
 }
 
 }  // namespace
