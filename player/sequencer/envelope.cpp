@@ -110,40 +110,58 @@ bool stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const Envel
     return false;
 }
 
-void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrument,
-                               int32_t tickPosition) {
-    const EnvelopeShape shape = volumeEnvelopeShape(instrument);
+void setEnvelopePosition(const EnvelopeState& state, const EnvelopeShape& shape,
+                         int32_t tickPosition, bool passesPoint) {
     const int32_t count = shape.pointCount;
     if (count < 2) {
         return;
     }
     if (tickPosition < pointTick(shape, 0)) {
         // Before the first point: the walk starts there, holding its value.
-        channel->volEnvPoint = 0;
-        channel->volEnvTick = tickPosition;
-        channel->volEnvDelta = 0;
-        channel->volEnvFixed = pointValue(shape, 0) * fixedOne;
-        channel->volEnvValue = pointValue(shape, 0);
-        channel->volEnvDone = 0;
+        *state.point = 0;
+        *state.tick = tickPosition;
+        *state.delta = 0;
+        *state.fixed = pointValue(shape, 0) * fixedOne;
+        *state.value = pointValue(shape, 0);
+        *state.done = 0;
         return;
     }
+    // With passesPoint a position on a point's tick lies past that point, so
+    // that a loop ending there does not turn back; a sustain point there holds.
     int32_t index = 0;
-    while (index + 1 < count && tickPosition > pointTick(shape, index + 1)) {
+    while (index + 1 < count && (tickPosition > pointTick(shape, index + 1) ||
+                                 (passesPoint && tickPosition == pointTick(shape, index + 1)))) {
         ++index;
     }
-    channel->volEnvPoint = index;
-    if (index >= count - 1) {
-        channel->volEnvValue = pointValue(shape, count - 1);
-        channel->volEnvDone = 1;
+    if (passesPoint && tickPosition == pointTick(shape, index) &&
+        (shape.flags & envelopeSustain) != 0 && index == shape.sustainPoint) {
+        *state.point = index;
+        *state.tick = tickPosition;
+        *state.delta = 0;
+        *state.fixed = pointValue(shape, index) * fixedOne;
+        *state.value = pointValue(shape, index);
+        *state.done = 0;
         return;
     }
-    channel->volEnvDone = 0;
-    channel->volEnvTick = tickPosition;
-    channel->volEnvDelta = segmentDelta(shape, index);
-    channel->volEnvPoint = index + 1;
-    channel->volEnvFixed = pointValue(shape, index) * fixedOne +
-                           (tickPosition - pointTick(shape, index)) * channel->volEnvDelta;
-    channel->volEnvValue = channel->volEnvFixed >> 16;
+    *state.point = index;
+    if (index >= count - 1) {
+        *state.value = pointValue(shape, count - 1);
+        *state.done = 1;
+        return;
+    }
+    *state.done = 0;
+    *state.tick = tickPosition;
+    *state.delta = segmentDelta(shape, index);
+    *state.point = index + 1;
+    *state.fixed = pointValue(shape, index) * fixedOne +
+                   (tickPosition - pointTick(shape, index)) * *state.delta;
+    *state.value = *state.fixed >> 16;
+}
+
+void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrument,
+                               int32_t tickPosition) {
+    setEnvelopePosition(volumeEnvelopeState(channel), volumeEnvelopeShape(instrument), tickPosition,
+                        false);
 }
 
 void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick,

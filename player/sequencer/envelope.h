@@ -43,6 +43,10 @@ bool envelopeActive(const EnvelopeShape& shape);
 bool stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const EnvelopeShape& shape,
                   uint8_t requestBit);
 
+// Effect Lxx: moves an envelope to a tick position (0..255). With passesPoint
+// a position on a point's tick lies past it (but for a sustain point).
+void setEnvelopePosition(const EnvelopeState& state, const EnvelopeShape& shape,
+                         int32_t tickPosition, bool passesPoint);
 // Effect Lxx: moves the volume envelope to a tick position (0..255).
 void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrument,
                                int32_t tickPosition);

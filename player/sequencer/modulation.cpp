@@ -83,7 +83,7 @@ void advanceVibratoPhase(MusicChannel* channel) {
     channel->vibratoPos = advancePhase(channel->vibratoPos, channel->vibratoSpeed);
 }
 
-void tremolo(MusicChannel* channel, bool rampFollowsVibrato) {
+void tremolo(MusicChannel* channel, bool rampFollowsVibrato, bool squareForThree) {
     const int32_t waveform = (channel->waveControl >> 4) & 3;
     int8_t phase = channel->tremoloPos;
     if (waveform == Ramp && rampFollowsVibrato) {
@@ -92,8 +92,10 @@ void tremolo(MusicChannel* channel, bool rampFollowsVibrato) {
         const int8_t within = static_cast<int8_t>(phase & 31);
         phase = channel->vibratoPos < 0 ? static_cast<int8_t>(within - 32) : within;
     }
-    // Waveform 3 is the sine for tremolo (the square for vibrato).
-    const int32_t magnitude = waveformMagnitude(phase, waveform == SquareOrSine ? Sine : waveform);
+    // Waveform 3 is the sine for tremolo by the player's own rules (the square
+    // for vibrato).
+    const int32_t magnitude = waveformMagnitude(
+        phase, waveform == SquareOrSine ? (squareForThree ? Square : Sine) : waveform);
     const int32_t depth = (channel->tremoloDepth * magnitude) >> 6;
     if (channel->tremoloPos >= 0) {
         channel->volumeDelta = channel->volume + depth > 64 ? 64 - channel->volume : depth;

@@ -14,8 +14,9 @@ void tonePortamento(MusicChannel* channel, bool keepsDirection = false);
 void vibrato(MusicChannel* channel);
 void advanceVibratoPhase(MusicChannel* channel);
 // Sets volumeDelta for the current phase and advances the phase. With
-// rampFollowsVibrato the ramp waveform turns over with the vibrato's phase.
-void tremolo(MusicChannel* channel, bool rampFollowsVibrato = false);
+// rampFollowsVibrato the ramp waveform turns over with the vibrato's phase;
+// with squareForThree waveform 3 is the square, otherwise the sine.
+void tremolo(MusicChannel* channel, bool rampFollowsVibrato = false, bool squareForThree = false);
 // Tremor by the player's own rules: on every tick the effect is present, the
 // row tick included, silent for this tick only.
 void tremor(MusicChannel* channel);

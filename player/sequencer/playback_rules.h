@@ -137,6 +137,17 @@ struct PlaybackRules {
     // A channel's first note starts at its sample's default volume and
     // panning, whatever rows before it set [PanMemory].
     bool firstNoteTakesSampleDefaults = false;
+
+    // ---- Envelopes, tremolo, tremor
+    // Lxx places an envelope past a point whose tick it names, so that a loop
+    // ending there does not turn back; a sustain point there holds, also the
+    // first [lxx_after_loop, NoteOff2].
+    bool envelopePositionPassesPoint = false;
+    // Lxx moves the panning envelope too, where the instrument's volume
+    // envelope has its sustain flag set [SetEnvPos].
+    bool envelopePositionMovesPanning = false;
+    // Tremolo's waveform 3 is the square, as vibrato's is [TremoloWaveforms].
+    bool tremoloWaveformThreeIsSquare = false;
 };
 
 // The player's own rules: none of the behaviours above.
@@ -180,6 +191,10 @@ constexpr PlaybackRules ft2Rules{
     .volumePanSlideBetweenRows = true,
     .panSustainOutlastsKeyOff = true,
     .firstNoteTakesSampleDefaults = true,
+    // ---- Envelopes, tremolo, tremor
+    .envelopePositionPassesPoint = true,
+    .envelopePositionMovesPanning = true,
+    .tremoloWaveformThreeIsSquare = true,
 };
 
 constexpr const PlaybackRules& playbackRules(RuleSet rules) {

@@ -332,11 +332,21 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
                 sequencer.globalVolSlideParam = param;
             }
             break;
-        case Effect::SetEnvelopePosition:
-            if (envelopeActive(volumeEnvelopeShape(row.instrument))) {
-                setVolumeEnvelopePosition(channel, row.instrument, param);
+        case Effect::SetEnvelopePosition: {
+            const EnvelopeShape volume = volumeEnvelopeShape(row.instrument);
+            if (envelopeActive(volume)) {
+                setEnvelopePosition(volumeEnvelopeState(channel), volume, param,
+                                    sequencer.rules.envelopePositionPassesPoint);
+            }
+            // The panning envelope follows where the volume envelope has a
+            // sustain point, whether or not that envelope is on.
+            const EnvelopeShape panning = panningEnvelopeShape(row.instrument);
+            if (sequencer.rules.envelopePositionMovesPanning &&
+                (volume.flags & envelopeSustain) != 0 && envelopeActive(panning)) {
+                setEnvelopePosition(panningEnvelopeState(channel), panning, param, true);
             }
             break;
+        }
         case Effect::PanningSlide:
             if (param != 0) {
                 channel->panSlideParam = param;

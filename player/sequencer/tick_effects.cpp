@@ -275,7 +275,8 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             slideVolume(channel, channel->volSlideParam);
             break;
         case Effect::Tremolo:
-            tremolo(channel, sequencer.rules.tremoloRampFollowsVibrato);
+            tremolo(channel, sequencer.rules.tremoloRampFollowsVibrato,
+                    sequencer.rules.tremoloWaveformThreeIsSquare);
             break;
         case Effect::VolumeSlide:
             slideVolume(channel, channel->volSlideParam);

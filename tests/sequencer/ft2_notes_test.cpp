@@ -217,4 +217,48 @@ TEST(Ft2Notes, AnAbsentInstrumentKeepsThePlayingNoteAndAnOffsetPastTheEndCuts) {
     EXPECT_EQ(heardTicks(cut, 1), "000000");
 }
 
+TEST(Ft2Notes, LxxPassesThePointItNamesAndMovesThePanningEnvelope) {
+    // The volume envelope loops back from its fall to 0 at tick 12; the
+    // panning envelope turns hard left at tick 48.
+    std::vector<xm::Instrument> kit = instruments();
+    xm::Envelope& volume = kit[0].volumeEnvelope;
+    volume.points = {{0, 64}, {12, 0}, {84, 64}};
+    volume.loop = true;
+    volume.loopEnd = 1;
+    volume.sustain = true;
+    volume.sustainPoint = 2;
+    kit[0].panningEnvelope.points = {{0, 32}, {47, 32}, {48, 0}};
+    const auto sidePeak = [](const std::vector<float>& frames, size_t row, size_t side) {
+        float peak = 0;
+        for (size_t i = 2 * tickFrames * speed * row; i < 2 * tickFrames * speed * (row + 1);
+             i += 2) {
+            peak = std::max(peak, std::fabs(frames[i + side]));
+        }
+        return peak;
+    };
+    // Placed on the loop's end, FT2 rises slowly from 0 instead of turning
+    // back to the loop's loud start.
+    const std::vector<xm::Cell> onLoopEnd = {cell(c4, 1, 0, Effect::SetEnvelopePosition, 12),
+                                             cell(0)};
+    EXPECT_LT(tickPeaks(render(onLoopEnd, RuleSet::Ft2, kit))[3],
+              0.15f * tickPeaks(render(onLoopEnd, RuleSet::Own, kit))[3]);
+    // At tick 48 FT2's panning envelope is hard left: the right side falls
+    // silent, where the player's own rules keep the note centred.
+    const std::vector<xm::Cell> panned = {cell(c4, 1, 0, Effect::SetEnvelopePosition, 48), cell(0)};
+    const std::vector<float> left = render(panned, RuleSet::Ft2, kit);
+    EXPECT_GT(sidePeak(left, 1, 0), 0.1f);
+    EXPECT_LT(sidePeak(left, 1, 1), 0.01f);
+    const std::vector<float> centred = render(panned, RuleSet::Own, kit);
+    EXPECT_GT(sidePeak(centred, 1, 1), 0.5f * sidePeak(centred, 1, 0));
+    // L00 on a sustain point at tick 0 holds there in FT2; the player's own
+    // rules walk on and fall.
+    kit[1].volumeEnvelope.sustain = true;
+    const std::vector<xm::Cell> held = {cell(c4, 2, 0, Effect::SetEnvelopePosition, 0), cell(0),
+                                        cell(0)};
+    const std::vector<float> sustained = tickPeaks(render(held, RuleSet::Ft2, kit));
+    EXPECT_FLOAT_EQ(sustained[17], sustained[1]);
+    const std::vector<float> falling = tickPeaks(render(held, RuleSet::Own, kit));
+    EXPECT_LT(falling[17], 0.5f * falling[1]);
+}
+
 }  // namespace

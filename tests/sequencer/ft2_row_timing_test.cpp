@@ -187,6 +187,15 @@ TEST(Ft2RowTiming, TremoloHoldsItsLastTickThroughTheRowTickAndItsRampFollowsTheV
     EXPECT_FLOAT_EQ(ownRamp[13], ownRamp[0]);
 }
 
+TEST(Ft2RowTiming, TremoloWaveformThreeIsFt2sSquare) {
+    const auto tremoloRows = [](uint8_t waveform) {
+        return Rows{{extended(Command::TremoloWaveform, waveform, c4, 1)},
+                    {cell(0, 0, 0, Effect::Tremolo, 0x4F)}};
+    };
+    EXPECT_EQ(render(tremoloRows(3), RuleSet::Ft2, 12), render(tremoloRows(2), RuleSet::Ft2, 12));
+    EXPECT_EQ(render(tremoloRows(3), RuleSet::Own, 12), render(tremoloRows(0), RuleSet::Own, 12));
+}
+
 TEST(Ft2RowTiming, VibratoEffectDepthPrevailsOverTheVolumeColumns) {
     const Rows mixed = {{cell(c4, 1, 0xB8, Effect::Vibrato, 0x4F)}};
     const Rows deep = {{cell(c4, 1, 0xBF, Effect::Vibrato, 0x4F)}};
