@@ -44,6 +44,10 @@ struct PlaybackRules {
     // slide moved past the target reaches the target at once
     // [PortaResetDirection].
     bool portamentoDirection = false;
+    // In a cell with both, the volume column's tone portamento speed (Fx, x >
+    // 0) prevails over 3xx's, and both glide on every tick
+    // [TonePortamentoMemory].
+    bool volumeColumnPortamentoSpeedPrevails = false;
 
     // ---- Row timing: delays, retriggers, cuts, slides' memories, modulation
     // A pattern-delayed row (EEx) plays its ticks 0 to speed - 1 again for each
@@ -155,6 +159,7 @@ constexpr PlaybackRules ft2Rules{
     .sixteenBitPeriods = true,
     .glissando = true,
     .portamentoDirection = true,
+    .volumeColumnPortamentoSpeedPrevails = true,
     // ---- Row timing
     .patternDelayRepeatsTicks = true,
     .noteDelayHoldsCell = true,

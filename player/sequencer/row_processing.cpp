@@ -219,7 +219,9 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             break;
         case Effect::TonePortamento:
-            if (param != 0) {
+            // A volume-column speed (F1 to FF) is taken after this one.
+            if (param != 0 && !(sequencer.rules.volumeColumnPortamentoSpeedPrevails &&
+                                cell.volumeColumn > 0xF0)) {
                 channel->portaSpeed = param;
             }
             channel->portaTarget = channel->notePeriod;
