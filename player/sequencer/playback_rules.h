@@ -44,9 +44,9 @@ struct PlaybackRules {
     // slide moved past the target reaches the target at once
     // [PortaResetDirection].
     bool portamentoDirection = false;
-    // In a cell with both, the volume column's tone portamento speed (Fx, x >
-    // 0) prevails over 3xx's, and both glide on every tick
-    // [TonePortamentoMemory].
+    // In a cell with both, the volume column's tone portamento speed (Fx, or
+    // its memory for F0) prevails over 3xx's, and both glide on every tick
+    // [TonePortamentoMemory, ft2_double_toneporta].
     bool volumeColumnPortamentoSpeedPrevails = false;
 
     // ---- Row timing: delays, retriggers, cuts, slides' memories, modulation

@@ -219,9 +219,10 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             break;
         case Effect::TonePortamento:
-            // A volume-column speed (F1 to FF) is taken after this one.
+            // Beside a volume-column tone portamento its speed (or memory)
+            // is the one taken.
             if (param != 0 && !(sequencer.rules.volumeColumnPortamentoSpeedPrevails &&
-                                cell.volumeColumn > 0xF0)) {
+                                (cell.volumeColumn >> 4) == 0xF)) {
                 channel->portaSpeed = param;
             }
             channel->portaTarget = channel->notePeriod;

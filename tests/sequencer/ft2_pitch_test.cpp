@@ -291,6 +291,14 @@ TEST(Ft2Pitch, PlaysAlikeWhatOnlyDiffersInWhatTheRulesIgnore) {
                              {note(0)}},
                     .samples = {sine(64)}};
     };
+    // F0 beside 301 glides at the memory that F4 stored, as beside 300.
+    const auto memorySpeed = [](uint8_t speed) {
+        return Tune{.rows = {{note(noteC4)},
+                             {{noteC4 + 12, 0, 0xF4, 0, 0}},
+                             {note(noteC4)},
+                             {{noteC4 + 12, 0, 0xF0, effectNumber(Effect::TonePortamento), speed}}},
+                    .samples = {sine(64)}};
+    };
     std::vector<AlikeCase> cases = {
         {"finetune 7 as 0",
          RuleSet::Ft2,
@@ -301,6 +309,7 @@ TEST(Ft2Pitch, PlaysAlikeWhatOnlyDiffersInWhatTheRulesIgnore) {
          {.rows = {{note(noteC4)}}, .samples = {sine(64, -1)}},
          {.rows = {{note(noteC4)}}, .samples = {sine(64, -8)}}},
         {"300 past the target as 3FF", RuleSet::Ft2, resetDirection(0), resetDirection(0xFF)},
+        {"F0 beside 301 as beside 300", RuleSet::Ft2, memorySpeed(1), memorySpeed(0)},
         {"a first note below the lowest as none",
          RuleSet::Ft2,
          {.rows = {{note(1)}}, .samples = {sine(64, 0, -1)}},
