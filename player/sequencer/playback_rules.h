@@ -36,7 +36,8 @@ struct PlaybackRules {
     bool noteBelowLowestKeepsPitch = false;
     // Periods are 16-bit: slides up in pitch (1xx, E1x, X1x) stop at 1, slides
     // down at 32000 unless they wrap, and the frequency wraps around as the
-    // tracker's octave shift does [FreqWraparound].
+    // tracker's octave shift does; a linear frequency steps the voice
+    // exactly, below 1 Hz too [FreqWraparound].
     bool sixteenBitPeriods = false;
     // E3x glissando: tone portamento moves in semitone steps [Glissando].
     bool glissando = false;

@@ -4,6 +4,7 @@
 // of two songs' frames. Also the note range that both rule sets share.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -267,6 +268,28 @@ TEST(Ft2Pitch, PlaysThePitchesOfFastTracker2) {
                 << c.name << ", tick " << tick;
         }
     }
+}
+
+TEST(Ft2Pitch, AWrappedPeriodFarBelowTheNotesStandsStill) {
+    // 2FF at speed 5 slides C-4 by 1020 units a tick: 27 ticks reach 32000,
+    // the 28th wraps to -32516 and the 33rd reaches -27416, whose frequency is
+    // about 0.002 Hz. The voice then stands still for that one tick, where
+    // even 1 Hz would move it a visible step along the 4-frame cycle.
+    Tune tune{.rows = {{note(noteC4, 1, Effect::PortamentoDown, 0xFF)}}, .samples = {sine(4)}};
+    for (int row = 1; row < 9; ++row) {
+        tune.rows.push_back({effect(Effect::PortamentoDown, 0xFF)});
+    }
+    tune.speed = 5;
+    const int32_t start = 41 * tickFrames;
+    const std::vector<float> frames = render(tune, RuleSet::Ft2, start + tickFrames);
+    float lowest = frames[2 * (start + 100)];
+    float highest = lowest;
+    for (int32_t i = start + 100; i < start + tickFrames; ++i) {
+        lowest = std::min(lowest, frames[2 * i]);
+        highest = std::max(highest, frames[2 * i]);
+    }
+    EXPECT_LT(highest - lowest, 1e-3F);
+    EXPECT_GT(std::abs(highest), 1e-3F) << "the still voice holds a value of its cycle";
 }
 
 // Pairs of tunes whose frames must be equal.
