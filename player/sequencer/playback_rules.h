@@ -34,6 +34,10 @@ struct PlaybackRules {
     // starts its sample but leaves the channel's pitch as it was; without one
     // yet it stays silent [lowest, ft2_note_range].
     bool noteBelowLowestKeepsPitch = false;
+    // A note that its relative note takes to the highest note (B-9) or beyond,
+    // or two or more below the lowest, is not played: the cell acts as one
+    // without a note [NoteLimit, ft2_note_range].
+    bool noteOutOfRangeIgnored = false;
     // Periods are 16-bit: slides up in pitch (1xx, E1x, X1x) stop at 1, slides
     // down at 32000 unless they wrap, and the frequency wraps around as the
     // tracker's octave shift does; a linear frequency steps the voice
@@ -157,6 +161,7 @@ constexpr PlaybackRules ft2Rules{
     .coarseFinetune = true,
     .finetuneOnNote = true,
     .noteBelowLowestKeepsPitch = true,
+    .noteOutOfRangeIgnored = true,
     .sixteenBitPeriods = true,
     .glissando = true,
     .portamentoDirection = true,

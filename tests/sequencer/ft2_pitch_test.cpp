@@ -333,13 +333,22 @@ TEST(Ft2Pitch, PlaysAlikeWhatOnlyDiffersInWhatTheRulesIgnore) {
          {.rows = {{note(noteC4)}}, .samples = {sine(64, -8)}}},
         {"300 past the target as 3FF", RuleSet::Ft2, resetDirection(0), resetDirection(0xFF)},
         {"F0 beside 301 as beside 300", RuleSet::Ft2, memorySpeed(1), memorySpeed(0)},
+        {"a note taken to B-9 as an instrument number alone",
+         RuleSet::Ft2,
+         {.rows = {{note(noteC4)}, {note(96)}}, .samples = {sine(64, 0, 24)}},
+         {.rows = {{note(noteC4)}, {note(0)}}, .samples = {sine(64, 0, 24)}}},
+        {"a note taken two below the lowest as an instrument number alone",
+         RuleSet::Ft2,
+         {.rows = {{note(noteC4)}, {note(1)}}, .samples = {sine(64, 0, -2)}},
+         {.rows = {{note(noteC4)}, {note(0)}}, .samples = {sine(64, 0, -2)}}},
         {"a first note below the lowest as none",
          RuleSet::Ft2,
          {.rows = {{note(1)}}, .samples = {sine(64, 0, -1)}},
          {.rows = {{xm::Cell{}}}, .samples = {sine(64, 0, -1)}}},
     };
-    // A relative note that takes the note beyond either end plays that end.
-    for (const RuleSet rules : {RuleSet::Ft2, RuleSet::Own}) {
+    // By the own rules a relative note that takes the note beyond either end
+    // plays that end (FT2's play no such note, as the cases above show).
+    for (const RuleSet rules : {RuleSet::Own}) {
         cases.push_back({"below the lowest note",
                          rules,
                          {.rows = {{note(1)}}, .samples = {sine(64, 0, -5)}},
