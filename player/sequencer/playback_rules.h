@@ -94,9 +94,10 @@ struct PlaybackRules {
     // 0 and starts the fade-out; a volume, Cxx or an instrument number brings
     // the note back, fading [key_off, NoteOffFadeNoEnv, ft2_note_off_fade].
     bool keyOffSilencesVolume = false;
-    // Kxx releases at tick xx, never at or beyond the speed; K00 turns the
-    // cell's note into a key-off, or is dropped beside a volume-column tone
-    // portamento [ft2_kxx, ft2_k00_is_note_off, key_off, Off-Porta].
+    // Kxx releases at tick xx, before that tick's envelope step, never at or
+    // beyond the speed; K00 turns the cell's note into a key-off, or is dropped
+    // beside a volume-column tone portamento [ft2_kxx, ft2_k00_is_note_off,
+    // key_off, Off-Porta].
     bool keyOffEffectOnTick = false;
     // An instrument number on a key-off row sets the default volume and
     // panning only: envelopes, sustain release, fade-out and the tremor count
