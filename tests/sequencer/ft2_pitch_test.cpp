@@ -240,11 +240,12 @@ std::vector<PitchCase> pitchCases() {
           .samples = {sine(16)}},
          {{14, linearFrequency(c4)}, {15, linearFrequency(c4)}, {16, linearFrequency(c4 - 64)}}});
     // F1 (16) beside 301 in one cell: both glide at 16 x 4 units a tick.
-    cases.push_back({"a volume-column tone portamento speed prevails over 3xx's",
-                     {.rows = {{note(noteC4)},
-                               {{noteC4 + 12, 0, 0xF1, effectNumber(Effect::TonePortamento), 0x01}}},
-                      .samples = {sine(16)}},
-                     {{6, linearFrequency(c4 - 128)}, {7, linearFrequency(c4 - 256)}}});
+    cases.push_back(
+        {"a volume-column tone portamento speed prevails over 3xx's",
+         {.rows = {{note(noteC4)},
+                   {{noteC4 + 12, 0, 0xF1, effectNumber(Effect::TonePortamento), 0x01}}},
+          .samples = {sine(16)}},
+         {{6, linearFrequency(c4 - 128)}, {7, linearFrequency(c4 - 256)}}});
     // C-1 - 1 plays B-0; C-0 - 1 would be B-(-1): the note starts again at
     // B-0's pitch.
     cases.push_back({"a note below the lowest keeps the pitch playing",
