@@ -170,11 +170,23 @@ int64_t wrappedLinearUnits(int32_t period) {
 void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice* voice) {
     int32_t frequency;
     if ((sequencer.song->flags & linearFrequencyTable) != 0) {
-        frequency = linearFrequency(
-            sequencer.linearFrequencies,
+        const int64_t units =
             sequencer.rules.sixteenBitPeriods
                 ? wrappedLinearUnits(channel->period - channel->periodDelta)
-                : int64_t{linearBasePeriod} - channel->period + channel->periodDelta);
+                : int64_t{linearBasePeriod} - channel->period + channel->periodDelta;
+        frequency = linearFrequency(sequencer.linearFrequencies, units);
+        if (sequencer.rules.sixteenBitPeriods && sequencer.mixer->outputRate > 0) {
+            // The tracker steps its voices by the exact frequency, not by
+            // whole hertz: a wrapped period far below the notes all but
+            // stands still instead of creeping on at 1 Hz.
+            voice->frequency = frequency;
+            const double step = std::pow(2.0, static_cast<double>(units) * linearUnit) *
+                                linearBaseFrequency * 4294967296.0 / sequencer.mixer->outputRate;
+            const auto whole = static_cast<uint64_t>(step);
+            voice->stepInt = static_cast<int32_t>(whole >> 32);
+            voice->stepFrac = static_cast<uint32_t>(whole);
+            return;
+        }
     } else if (sequencer.rules.sixteenBitPeriods) {
         const auto period = static_cast<uint16_t>(channel->period + channel->periodDelta);
         if (period == 0) {

@@ -34,9 +34,14 @@ struct PlaybackRules {
     // starts its sample but leaves the channel's pitch as it was; without one
     // yet it stays silent [lowest, ft2_note_range].
     bool noteBelowLowestKeepsPitch = false;
+    // A note that its relative note takes to the highest note (B-9) or beyond,
+    // or two or more below the lowest, is not played: the cell acts as one
+    // without a note [NoteLimit, ft2_note_range].
+    bool noteOutOfRangeIgnored = false;
     // Periods are 16-bit: slides up in pitch (1xx, E1x, X1x) stop at 1, slides
     // down at 32000 unless they wrap, and the frequency wraps around as the
-    // tracker's octave shift does [FreqWraparound].
+    // tracker's octave shift does; a linear frequency steps the voice
+    // exactly, below 1 Hz too [FreqWraparound].
     bool sixteenBitPeriods = false;
     // E3x glissando: tone portamento moves in semitone steps [Glissando].
     bool glissando = false;
@@ -44,6 +49,10 @@ struct PlaybackRules {
     // slide moved past the target reaches the target at once
     // [PortaResetDirection].
     bool portamentoDirection = false;
+    // In a cell with both, the volume column's tone portamento speed (Fx, or
+    // its memory for F0) prevails over 3xx's, and both glide on every tick
+    // [TonePortamentoMemory, ft2_double_toneporta].
+    bool volumeColumnPortamentoSpeedPrevails = false;
 
     // ---- Row timing: delays, retriggers, cuts, slides' memories, modulation
     // A pattern-delayed row (EEx) plays its ticks 0 to speed - 1 again for each
@@ -85,9 +94,10 @@ struct PlaybackRules {
     // 0 and starts the fade-out; a volume, Cxx or an instrument number brings
     // the note back, fading [key_off, NoteOffFadeNoEnv, ft2_note_off_fade].
     bool keyOffSilencesVolume = false;
-    // Kxx releases at tick xx, never at or beyond the speed; K00 turns the
-    // cell's note into a key-off, or is dropped beside a volume-column tone
-    // portamento [ft2_kxx, ft2_k00_is_note_off, key_off, Off-Porta].
+    // Kxx releases at tick xx, before that tick's envelope step, never at or
+    // beyond the speed; K00 turns the cell's note into a key-off, or is dropped
+    // beside a volume-column tone portamento [ft2_kxx, ft2_k00_is_note_off,
+    // key_off, Off-Porta].
     bool keyOffEffectOnTick = false;
     // An instrument number on a key-off row sets the default volume and
     // panning only: envelopes, sustain release, fade-out and the tremor count
@@ -163,9 +173,11 @@ constexpr PlaybackRules ft2Rules{
     .coarseFinetune = true,
     .finetuneOnNote = true,
     .noteBelowLowestKeepsPitch = true,
+    .noteOutOfRangeIgnored = true,
     .sixteenBitPeriods = true,
     .glissando = true,
     .portamentoDirection = true,
+    .volumeColumnPortamentoSpeedPrevails = true,
     // ---- Row timing
     .patternDelayRepeatsTicks = true,
     .noteDelayHoldsCell = true,

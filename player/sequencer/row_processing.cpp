@@ -219,7 +219,10 @@ void applyEffect(MusicChannel* channel, const PatternNote& cell, RowContext& row
             }
             break;
         case Effect::TonePortamento:
-            if (param != 0) {
+            // Beside a volume-column tone portamento its speed (or memory)
+            // is the one taken.
+            if (param != 0 && !(sequencer.rules.volumeColumnPortamentoSpeedPrevails &&
+                                (cell.volumeColumn >> 4) == 0xF)) {
                 channel->portaSpeed = param;
             }
             channel->portaTarget = channel->notePeriod;
@@ -411,6 +414,23 @@ uint8_t cellNote(const PatternNote& cell, const PlaybackRules& rules) {
     return cell.note;
 }
 
+// Whether the sample that the cell's note would play takes it by its relative
+// note to the highest note or beyond, or two or more below the lowest: notes
+// that the tracker does not play.
+bool noteOutOfRange(const Song* song, const MusicChannel* channel, const PatternNote& cell,
+                    uint8_t note, const PlaybackRules& rules) {
+    MusicChannel next = *channel;
+    if (cell.instrument != 0) {
+        next.instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
+    } else if (rules.instrumentFollowsNote) {
+        next.instrumentIndex = channel->chosenInstrument;
+    }
+    next.noteIndex = static_cast<uint8_t>(note - 1);
+    const int32_t realNote =
+        note - 1 + channelSample(channelInstrument(song, &next), &next)->relativeNote;
+    return realNote >= highestRealNote || realNote < -1;
+}
+
 // The key-off of a note whose volume falls to 0 when its instrument has no
 // volume envelope, to be set again by what follows in the row.
 void releaseSilencingVolume(MusicChannel* channel, const Instrument* instrument) {
@@ -518,7 +538,10 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
         return;
     }
     const PlaybackRules& rules = sequencer.rules;
-    const uint8_t note = cellNote(cell, rules);
+    const uint8_t note = rules.noteOutOfRangeIgnored && isPlayableNote(cell.note) &&
+                                 noteOutOfRange(song, channel, cell, cell.note, rules)
+                             ? uint8_t{0}
+                             : cellNote(cell, rules);
     // By the player's own rules a volume-column tone portamento does not make
     // a tone-portamento row; by FT2's it does, unless a note delay starts the
     // note afresh on its tick.

@@ -229,6 +229,21 @@ void applyExtendedTick(MusicChannel* channel, const PatternNote& cell, const Tic
     }
 }
 
+// Kxx releases the note on its tick, before that tick's envelope step; a tick
+// at or beyond the speed never comes.
+void releaseOnKeyOffTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
+    const Sequencer& sequencer = tick.sequencer;
+    if (effectOf(cell) == Effect::KeyOff && sequencer.rules.keyOffEffectOnTick &&
+        sequencer.tick == cell.effectParam && cell.effectParam < sequencer.speed) {
+        channel->keyOff = 1;
+        if (sequencer.rules.keyOffSilencesVolume &&
+            !envelopeActive(volumeEnvelopeShape(tick.instrument))) {
+            channel->volume = 0;
+            channel->flags |= VolumeChanged;
+        }
+    }
+}
+
 void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickContext& tick) {
     const uint8_t param = cell.effectParam;
     Sequencer& sequencer = tick.sequencer;
@@ -323,17 +338,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
             }
             break;
         case Effect::KeyOff:
-            // Released on its tick; a tick at or beyond the speed never comes.
-            if (sequencer.rules.keyOffEffectOnTick && sequencer.tick == param &&
-                param < sequencer.speed) {
-                channel->keyOff = 1;
-                if (sequencer.rules.keyOffSilencesVolume &&
-                    !envelopeActive(volumeEnvelopeShape(tick.instrument))) {
-                    channel->volume = 0;
-                    channel->flags |= VolumeChanged;
-                }
-            }
-            break;
+            break;  // released before the tick's envelope step (see releaseOnKeyOffTick)
         default:
             break;
     }
@@ -363,6 +368,7 @@ void processTickEffects(Sequencer& sequencer) {
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
         channel->flags = 0;
+        releaseOnKeyOffTick(channel, cell, tick);
         stepEnvelopes(channel, instrument, false, sequencer.rules);
         applyVolumeColumnTick(channel, cell.volumeColumn, sequencer.rules);
         applyEffectTick(channel, cell, tick);

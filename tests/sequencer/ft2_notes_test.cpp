@@ -157,6 +157,15 @@ TEST(Ft2Notes, KxxReleasesOnItsTickAndK00ReplacesTheNote) {
     const std::vector<float> k06 =
         tickPeaks(render({cell(c4, 1, 0, Effect::KeyOff, 0x06)}, RuleSet::Ft2));
     EXPECT_EQ(heardTicks(k06, 0), "111111");
+    // Kxx releases before its tick's envelope step: an envelope held at its
+    // sustain point falls from K02's tick on and is silent 4 ticks later.
+    std::vector<xm::Instrument> held = instruments();
+    held[0].volumeEnvelope.points = {{0, 64}, {4, 0}};
+    held[0].volumeEnvelope.sustain = true;
+    const std::vector<float> k02 =
+        tickPeaks(render({cell(c4, 1, 0, Effect::KeyOff, 0x02), cell(0)}, RuleSet::Ft2, held));
+    EXPECT_EQ(heardTicks(k02, 0), "111111");
+    EXPECT_EQ(heardTicks(k02, 1), "000000");
     // K00 on a note is a key-off: nothing starts.
     const std::vector<float> k00 =
         tickPeaks(render({cell(c4, 1, 0, Effect::KeyOff, 0x00)}, RuleSet::Ft2));

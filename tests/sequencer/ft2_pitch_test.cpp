@@ -4,6 +4,7 @@
 // of two songs' frames. Also the note range that both rule sets share.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -238,6 +239,13 @@ std::vector<PitchCase> pitchCases() {
                    {onward}},
           .samples = {sine(16)}},
          {{14, linearFrequency(c4)}, {15, linearFrequency(c4)}, {16, linearFrequency(c4 - 64)}}});
+    // F1 (16) beside 301 in one cell: both glide at 16 x 4 units a tick.
+    cases.push_back(
+        {"a volume-column tone portamento speed prevails over 3xx's",
+         {.rows = {{note(noteC4)},
+                   {{noteC4 + 12, 0, 0xF1, effectNumber(Effect::TonePortamento), 0x01}}},
+          .samples = {sine(16)}},
+         {{6, linearFrequency(c4 - 128)}, {7, linearFrequency(c4 - 256)}}});
     // C-1 - 1 plays B-0; C-0 - 1 would be B-(-1): the note starts again at
     // B-0's pitch.
     cases.push_back({"a note below the lowest keeps the pitch playing",
@@ -263,6 +271,28 @@ TEST(Ft2Pitch, PlaysThePitchesOfFastTracker2) {
     }
 }
 
+TEST(Ft2Pitch, AWrappedPeriodFarBelowTheNotesStandsStill) {
+    // 2FF at speed 5 slides C-4 by 1020 units a tick: 27 ticks reach 32000,
+    // the 28th wraps to -32516 and the 33rd reaches -27416, whose frequency is
+    // about 0.002 Hz. The voice then stands still for that one tick, where
+    // even 1 Hz would move it a visible step along the 4-frame cycle.
+    Tune tune{.rows = {{note(noteC4, 1, Effect::PortamentoDown, 0xFF)}}, .samples = {sine(4)}};
+    for (int row = 1; row < 9; ++row) {
+        tune.rows.push_back({effect(Effect::PortamentoDown, 0xFF)});
+    }
+    tune.speed = 5;
+    const int32_t start = 41 * tickFrames;
+    const std::vector<float> frames = render(tune, RuleSet::Ft2, start + tickFrames);
+    float lowest = frames[2 * (start + 100)];
+    float highest = lowest;
+    for (int32_t i = start + 100; i < start + tickFrames; ++i) {
+        lowest = std::min(lowest, frames[2 * i]);
+        highest = std::max(highest, frames[2 * i]);
+    }
+    EXPECT_LT(highest - lowest, 1e-3F);
+    EXPECT_GT(std::abs(highest), 1e-3F) << "the still voice holds a value of its cycle";
+}
+
 // Pairs of tunes whose frames must be equal.
 struct AlikeCase {
     std::string name;
@@ -285,6 +315,14 @@ TEST(Ft2Pitch, PlaysAlikeWhatOnlyDiffersInWhatTheRulesIgnore) {
                              {note(0)}},
                     .samples = {sine(64)}};
     };
+    // F0 beside 301 glides at the memory that F4 stored, as beside 300.
+    const auto memorySpeed = [](uint8_t speed) {
+        return Tune{.rows = {{note(noteC4)},
+                             {{noteC4 + 12, 0, 0xF4, 0, 0}},
+                             {note(noteC4)},
+                             {{noteC4 + 12, 0, 0xF0, effectNumber(Effect::TonePortamento), speed}}},
+                    .samples = {sine(64)}};
+    };
     std::vector<AlikeCase> cases = {
         {"finetune 7 as 0",
          RuleSet::Ft2,
@@ -295,13 +333,23 @@ TEST(Ft2Pitch, PlaysAlikeWhatOnlyDiffersInWhatTheRulesIgnore) {
          {.rows = {{note(noteC4)}}, .samples = {sine(64, -1)}},
          {.rows = {{note(noteC4)}}, .samples = {sine(64, -8)}}},
         {"300 past the target as 3FF", RuleSet::Ft2, resetDirection(0), resetDirection(0xFF)},
+        {"F0 beside 301 as beside 300", RuleSet::Ft2, memorySpeed(1), memorySpeed(0)},
+        {"a note taken to B-9 as an instrument number alone",
+         RuleSet::Ft2,
+         {.rows = {{note(noteC4)}, {note(96)}}, .samples = {sine(64, 0, 24)}},
+         {.rows = {{note(noteC4)}, {note(0)}}, .samples = {sine(64, 0, 24)}}},
+        {"a note taken two below the lowest as an instrument number alone",
+         RuleSet::Ft2,
+         {.rows = {{note(noteC4)}, {note(1)}}, .samples = {sine(64, 0, -2)}},
+         {.rows = {{note(noteC4)}, {note(0)}}, .samples = {sine(64, 0, -2)}}},
         {"a first note below the lowest as none",
          RuleSet::Ft2,
          {.rows = {{note(1)}}, .samples = {sine(64, 0, -1)}},
          {.rows = {{xm::Cell{}}}, .samples = {sine(64, 0, -1)}}},
     };
-    // A relative note that takes the note beyond either end plays that end.
-    for (const RuleSet rules : {RuleSet::Ft2, RuleSet::Own}) {
+    // By the own rules a relative note that takes the note beyond either end
+    // plays that end (FT2's play no such note, as the cases above show).
+    for (const RuleSet rules : {RuleSet::Own}) {
         cases.push_back({"below the lowest note",
                          rules,
                          {.rows = {{note(1)}}, .samples = {sine(64, 0, -5)}},
