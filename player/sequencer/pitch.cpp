@@ -137,24 +137,24 @@ void updatePanning(const MusicChannel* channel, MixVoice* voice, bool squareRoot
 // answers when it holds this one. An offset has two slots, chosen by a hash:
 // notes lie 64 units apart, which the offset's low bits alone would crowd
 // into a few slots. The latest answer of the two comes first.
-int32_t linearFrequency(LinearFrequencyCache& cache, int64_t units) {
+const LinearFrequencyCache::Answer& linearFrequency(LinearFrequencyCache& cache, int64_t units) {
     static_assert(LinearFrequencyCache::slots % 2 == 0 &&
                   (LinearFrequencyCache::slots & (LinearFrequencyCache::slots - 1)) == 0);
     const uint32_t mixed = static_cast<uint32_t>(units) * 0x85EBCA6Bu;
     LinearFrequencyCache::Answer* const pair =
         &cache.answers[(mixed ^ (mixed >> 13)) & (LinearFrequencyCache::slots - 2)];
     if (pair[0].known && pair[0].units == units) {
-        return pair[0].frequency;
+        return pair[0];
     }
     if (pair[1].known && pair[1].units == units) {
         std::swap(pair[0], pair[1]);
-        return pair[0].frequency;
+        return pair[0];
     }
     pair[1] = pair[0];
-    pair[0] = {true, units,
-               truncateToInt32(std::pow(2.0, static_cast<double>(units) * linearUnit) *
-                               linearBaseFrequency)};
-    return pair[0].frequency;
+    const double exact =
+        std::pow(2.0, static_cast<double>(units) * linearUnit) * linearBaseFrequency;
+    pair[0] = {true, units, exact, truncateToInt32(exact)};
+    return pair[0];
 }
 
 // The period offset that FastTracker 2 plays a linear period at. It takes the
@@ -174,14 +174,15 @@ void updateFrequency(Sequencer& sequencer, const MusicChannel* channel, MixVoice
             sequencer.rules.sixteenBitPeriods
                 ? wrappedLinearUnits(channel->period - channel->periodDelta)
                 : int64_t{linearBasePeriod} - channel->period + channel->periodDelta;
-        frequency = linearFrequency(sequencer.linearFrequencies, units);
+        const LinearFrequencyCache::Answer& answer =
+            linearFrequency(sequencer.linearFrequencies, units);
+        frequency = answer.frequency;
         if (sequencer.rules.sixteenBitPeriods && sequencer.mixer->outputRate > 0) {
             // The tracker steps its voices by the exact frequency, not by
             // whole hertz: a wrapped period far below the notes all but
             // stands still instead of creeping on at 1 Hz.
             voice->frequency = frequency;
-            const double step = std::pow(2.0, static_cast<double>(units) * linearUnit) *
-                                linearBaseFrequency * 4294967296.0 / sequencer.mixer->outputRate;
+            const double step = answer.exact * 4294967296.0 / sequencer.mixer->outputRate;
             const auto whole = static_cast<uint64_t>(step);
             voice->stepInt = static_cast<int32_t>(whole >> 32);
             voice->stepFrac = static_cast<uint32_t>(whole);

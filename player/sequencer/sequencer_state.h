@@ -22,7 +22,8 @@ struct LinearFrequencyCache {
     struct Answer {
         bool known;
         int64_t units;
-        int32_t frequency;
+        double exact;       // the table's frequency before it is truncated
+        int32_t frequency;  // in whole hertz
     };
     static constexpr std::size_t slots = 256;
     std::array<Answer, slots> answers{};
