@@ -345,12 +345,12 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
     }
 }
 
-// Kxx, ECx and EDx act on a later tick as their cell would at the row's.
-bool actsAsCell(const PatternNote& cell) {
+// Kxx, ECx and EDx act on their tick as their cell would at the row's.
+bool actsAsCell(const PatternNote& cell, int32_t tick) {
     if (effectOf(cell) == Effect::KeyOff) {
-        return true;
+        return tick == cell.effectParam;
     }
-    if (effectOf(cell) != Effect::Extended) {
+    if (effectOf(cell) != Effect::Extended || tick != (cell.effectParam & 0x0F)) {
         return false;
     }
     const ExtendedCommand command = extendedCommandOf(cell);
@@ -400,7 +400,7 @@ void processTickEffects(Sequencer& sequencer) {
         }
         if ((channel->volume + channel->volumeDelta != heardBefore ||
              channel->panning != panningBefore) &&
-            actsAsCell(cell)) {
+            actsAsCell(cell, sequencer.tick)) {
             chooseQuickRamp(sequencer, channel, true);
         }
         updateVoice(sequencer, channel, channelSample(playing, channel));
