@@ -43,8 +43,8 @@ struct MixVoice {
     // next note's move overwrites it whole, so it no longer moves either.
     bool abandoned;
     // Where gains glide over the tick, the voice's next ramp is the quick one:
-    // a note has just started or a cell or tremor has set its volume. Read
-    // and cleared where the ramp is set up.
+    // a note has just started, or a cell, tremor or the global volume has set
+    // its gains. Read and cleared where the ramp is set up.
     bool quickRamp;
 };
 
