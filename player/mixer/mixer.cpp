@@ -225,6 +225,8 @@ inline bool crossBoundary(const VoiceWalk& walk, uint64_t& position, bool& backw
     }
     voice.rampTargetLeft = voice.targetLeft;
     voice.rampTargetRight = voice.targetRight;
+    const bool quick = voice.quickRamp || voice.abandoned;
+    voice.quickRamp = false;
     // current >> 8 is the current gain on the 0 to 255 scale, truncated.
     const int64_t differenceLeft = int64_t{voice.targetLeft} - (voice.currentLeft >> 8);
     const int64_t differenceRight = int64_t{voice.targetRight} - (voice.currentRight >> 8);
@@ -235,12 +237,18 @@ inline bool crossBoundary(const VoiceWalk& walk, uint64_t& position, bool& backw
         voice.rampFramesLeft = 0;
         return;
     }
-    const auto reciprocal = static_cast<double>(mixer.rampReciprocal);
+    float rampReciprocal = mixer.rampReciprocal;
+    int32_t rampLength = mixer.rampLength;
+    if (mixer.tickRampLength > 0) {
+        rampReciprocal = quick ? mixer.quickRampReciprocal : mixer.tickRampReciprocal;
+        rampLength = quick ? mixer.quickRampLength : mixer.tickRampLength;
+    }
+    const auto reciprocal = static_cast<double>(rampReciprocal);
     voice.rampStepLeft =
         static_cast<float>(static_cast<double>(differenceLeft) * (1.0 / 255.0) * reciprocal);
     voice.rampStepRight =
         static_cast<float>(static_cast<double>(differenceRight) * (1.0 / 255.0) * reciprocal);
-    voice.rampFramesLeft = std::max(mixer.rampLength, 0);
+    voice.rampFramesLeft = std::max(rampLength, 0);
 }
 
 // Where a voice moves through a request while it adds exactly nothing: the

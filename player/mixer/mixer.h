@@ -42,6 +42,10 @@ struct MixVoice {
     // and left it to ramp down. Once silent it can never sound again, and the
     // next note's move overwrites it whole, so it no longer moves either.
     bool abandoned;
+    // Where gains glide over the tick, the voice's next ramp is the quick one:
+    // a note has just started, or a cell, tremor or the global volume has set
+    // its gains. Read and cleared where the ramp is set up.
+    bool quickRamp;
 };
 
 constexpr int voiceSlots = 256;
@@ -53,6 +57,14 @@ struct MixerState {
     float frameDuration;
     int32_t rampLength;
     float rampReciprocal;
+    // Where tickRampLength is above 0, a sounding voice glides to new gains
+    // over that many frames (a tick's), and over quickRampLength where it asks
+    // for the quick ramp or is abandoned; otherwise every ramp lasts
+    // rampLength. The sequencer sets them; resetMixer leaves them.
+    int32_t tickRampLength = 0;
+    float tickRampReciprocal = 0.0f;
+    int32_t quickRampLength = 0;
+    float quickRampReciprocal = 0.0f;
     std::array<MixVoice, voiceSlots> voices;
     // Bit s: voice slot s of the mixed ones plays on unheard, moving as if
     // it were mixed. Kept by resetMixer.

@@ -74,6 +74,7 @@ void startNote(MixVoice* voice, const Sample* sample) {
     voice->currentLeft = 0;
     voice->currentRight = 0;
     voice->rampFramesLeft = 0;
+    voice->quickRamp = true;
 }
 
 // Each side's share of a voice under the square-root pan law, in 1/65536: the
@@ -314,6 +315,12 @@ void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* samp
     }
 }
 
+void chooseQuickRamp(const Sequencer& sequencer, MusicChannel* channel, bool quick) {
+    if (sequencer.rules.volumeGlidesOverTick && channel->voice != nullptr) {
+        channel->voice->quickRamp = quick;
+    }
+}
+
 void refreshGlobalVolume(Sequencer& sequencer) {
     if (!sequencer.globalVolumeTouched) {
         return;
@@ -328,6 +335,7 @@ void refreshGlobalVolume(Sequencer& sequencer) {
         if (channel.voice != nullptr) {
             updateVolume(&channel, channel.voice, sequencer.globalVolume,
                          sequencer.rules.squareRootPanning);
+            chooseQuickRamp(sequencer, &channel, true);
         }
     }
 }

@@ -15,6 +15,9 @@ int32_t amigaPeriod(uint8_t note, int8_t finetune);
 // last step plays that step's pitch.
 int32_t tableNoteOffset(int32_t period, int8_t finetune, bool linear, int32_t semitones);
 void updateVoice(Sequencer& sequencer, MusicChannel* channel, const Sample* sample);
+// Where volume changes glide over the tick, the channel's voice reaches this
+// tick's gains by the quick ramp (`quick`) or over the tick.
+void chooseQuickRamp(const Sequencer& sequencer, MusicChannel* channel, bool quick);
 // Where the rules ask for it, carries a global volume changed during this tick
 // into every channel's voice, also those whose tick came before the change.
 void refreshGlobalVolume(Sequencer& sequencer);

@@ -14,6 +14,11 @@ struct PlaybackRules {
     // follows the square root of its share [FT2PanLaw, stereo, read_event_ft2,
     // SampleChange].
     bool squareRootPanning = false;
+    // A voice glides to a new volume or panning over the whole tick; a note's
+    // start, what a cell sets (also by Kxx, ECx, EDx), tremor and global volume
+    // take a 5 ms ramp [EnvOff, Off-Porta, TremoloWaveforms, Tremor, TremorInstr,
+    // NoteOff, Porta-Pickup, PatternDelaysRetrig, keyoff+instr].
+    bool volumeGlidesOverTick = false;
 
     // ---- Pitch: arpeggio, finetune, portamento
     // Arpeggio's step follows the ticks left in the row, not the tick [Arpeggio].
@@ -167,6 +172,7 @@ constexpr PlaybackRules ownRules{};
 constexpr PlaybackRules ft2Rules{
     // ---- Panning
     .squareRootPanning = true,
+    .volumeGlidesOverTick = true,
     // ---- Pitch
     .arpeggioByTicksLeft = true,
     .arpeggioFromNoteTable = true,

@@ -451,6 +451,7 @@ constexpr int32_t emptyInstrumentFadeOut = 0x100;
 void resetInstrument(MusicChannel* channel, const RowContext& row) {
     const MusicChannel before = *channel;
     resetChannel(channel, row.sample);
+    chooseQuickRamp(row.sequencer, channel, true);
     if (!row.sequencer.rules.instrumentFollowsNote) {
         return;
     }
@@ -670,7 +671,19 @@ void processRow(Sequencer& sequencer) {
     RowContext row{sequencer, &emptyInstrument, &emptySample, nullptr, false};
     const int32_t channels = playedChannelCount(sequencer.song);
     for (int32_t c = 0; c < channels; ++c) {
-        processChannel(&sequencer.channels[c], cells[c], row);
+        // What the cell does to the heard volume or the panning takes the
+        // quick ramp.
+        MusicChannel* channel = &sequencer.channels[c];
+        const int32_t volumeBefore = channel->volume;
+        const int32_t heardBefore = channel->volume + channel->volumeDelta;
+        const int32_t panningBefore = channel->panning;
+        chooseQuickRamp(sequencer, channel, false);
+        processChannel(channel, cells[c], row);
+        if (channel->volume != volumeBefore ||
+            channel->volume + channel->volumeDelta != heardBefore ||
+            channel->panning != panningBefore) {
+            chooseQuickRamp(sequencer, channel, true);
+        }
     }
     refreshGlobalVolume(sequencer);
 }

@@ -14,6 +14,8 @@ namespace {
 // The tick formula's constants are single-precision values widened to double.
 constexpr double tempoFactor = static_cast<double>(0.4f);
 constexpr double millisecondFactor = static_cast<double>(0.001f);
+// Where volume changes glide over the tick, the quick ramp lasts 1/200 s.
+constexpr int32_t quickRampsPerSecond = 200;
 
 double tickFrames(int32_t bpm, int32_t outputRate) {
     return ((1000.0 / (static_cast<double>(bpm) * tempoFactor)) * static_cast<double>(outputRate)) *
@@ -83,6 +85,15 @@ void setTempo(Sequencer& sequencer, int32_t bpm) {
     } else {
         sequencer.framesPerTick = static_cast<int32_t>(frames);
     }
+    MixerState& mixer = *sequencer.mixer;
+    if (!sequencer.rules.volumeGlidesOverTick) {
+        mixer.tickRampLength = 0;
+        return;
+    }
+    mixer.tickRampLength = sequencer.framesPerTick;
+    mixer.tickRampReciprocal = static_cast<float>(1.0 / sequencer.framesPerTick);
+    mixer.quickRampLength = std::max(mixer.outputRate / quickRampsPerSecond, 1);
+    mixer.quickRampReciprocal = static_cast<float>(1.0 / mixer.quickRampLength);
 }
 
 int8_t* channelFinetune(Sequencer& sequencer, const MusicChannel* channel) {

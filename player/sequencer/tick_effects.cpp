@@ -333,6 +333,7 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
         case Effect::Tremor:
             if (sequencer.rules.tremorHoldsVolume) {
                 heldTremor(channel);
+                chooseQuickRamp(sequencer, channel, true);
             } else {
                 tremor(channel);
             }
@@ -342,6 +343,18 @@ void applyEffectTick(MusicChannel* channel, const PatternNote& cell, const TickC
         default:
             break;
     }
+}
+
+// Kxx, ECx and EDx act on their tick as their cell would at the row's.
+bool actsAsCell(const PatternNote& cell, int32_t tick) {
+    if (effectOf(cell) == Effect::KeyOff) {
+        return tick == cell.effectParam;
+    }
+    if (effectOf(cell) != Effect::Extended || tick != (cell.effectParam & 0x0F)) {
+        return false;
+    }
+    const ExtendedCommand command = extendedCommandOf(cell);
+    return command == ExtendedCommand::NoteCut || command == ExtendedCommand::NoteDelay;
 }
 
 // A row without cells (a pattern too short for the row, or none at all) reads
@@ -365,6 +378,9 @@ void processTickEffects(Sequencer& sequencer) {
                                : finetune != nullptr          ? *finetune
                                                               : sample->finetune};
 
+        const int32_t heardBefore = channel->volume + channel->volumeDelta;
+        const int32_t panningBefore = channel->panning;
+        chooseQuickRamp(sequencer, channel, false);
         channel->volumeDelta = 0;
         channel->periodDelta = 0;
         channel->flags = 0;
@@ -381,6 +397,11 @@ void processTickEffects(Sequencer& sequencer) {
         stepAutoVibrato(channel, playing);
         if (sequencer.rules.tremorHoldsVolume) {
             holdTremorSilence(channel);
+        }
+        if ((channel->volume + channel->volumeDelta != heardBefore ||
+             channel->panning != panningBefore) &&
+            actsAsCell(cell, sequencer.tick)) {
+            chooseQuickRamp(sequencer, channel, true);
         }
         updateVoice(sequencer, channel, channelSample(playing, channel));
     }

@@ -158,14 +158,15 @@ TEST(Ft2Notes, KxxReleasesOnItsTickAndK00ReplacesTheNote) {
         tickPeaks(render({cell(c4, 1, 0, Effect::KeyOff, 0x06)}, RuleSet::Ft2));
     EXPECT_EQ(heardTicks(k06, 0), "111111");
     // Kxx releases before its tick's envelope step: an envelope held at its
-    // sustain point falls from K02's tick on and is silent 4 ticks later.
+    // sustain point falls from K02's tick on and reaches 0 four ticks later,
+    // on the next row's tick 0, gliding there over that tick.
     std::vector<xm::Instrument> held = instruments();
     held[0].volumeEnvelope.points = {{0, 64}, {4, 0}};
     held[0].volumeEnvelope.sustain = true;
     const std::vector<float> k02 =
         tickPeaks(render({cell(c4, 1, 0, Effect::KeyOff, 0x02), cell(0)}, RuleSet::Ft2, held));
     EXPECT_EQ(heardTicks(k02, 0), "111111");
-    EXPECT_EQ(heardTicks(k02, 1), "000000");
+    EXPECT_EQ(heardTicks(k02, 1), "100000");
     // K00 on a note is a key-off: nothing starts.
     const std::vector<float> k00 =
         tickPeaks(render({cell(c4, 1, 0, Effect::KeyOff, 0x00)}, RuleSet::Ft2));
@@ -268,6 +269,30 @@ TEST(Ft2Notes, LxxPassesThePointItNamesAndMovesThePanningEnvelope) {
     EXPECT_FLOAT_EQ(sustained[17], sustained[1]);
     const std::vector<float> falling = tickPeaks(render(held, RuleSet::Own, kit));
     EXPECT_LT(falling[17], 0.5f * falling[1]);
+}
+
+TEST(Ft2Notes, VolumeGlidesOverTheTickAndACellSetsItQuickly) {
+    // The loudest left value between two fractions of tick `tick`.
+    const auto level = [](const std::vector<float>& frames, int tick, double from, double to) {
+        float peak = 0;
+        for (auto i = static_cast<size_t>((tick + from) * tickFrames);
+             i < static_cast<size_t>((tick + to) * tickFrames); ++i) {
+            peak = std::max(peak, std::fabs(frames[2 * i]));
+        }
+        return peak;
+    };
+    // A08 slides 64 down to 56 on tick 7; on row 2 the volume column sets 64.
+    const std::vector<xm::Cell> rows = {cell(c4, 1), cell(0, 0, 0, Effect::VolumeSlide, 0x08),
+                                        cell(0, 0, 0x50)};
+    const std::vector<float> ft2 = render(rows, RuleSet::Ft2);
+    const float full = level(ft2, 5, 0.0, 1.0);
+    // Halfway through its tick the slide has gone half its way (60 of 64).
+    EXPECT_GT(level(ft2, 7, 0.45, 0.55), 0.92f * full);
+    EXPECT_LT(level(ft2, 7, 0.45, 0.55), 0.95f * full);
+    // The cell's volume is reached within a quarter of the tick (5 ms).
+    EXPECT_NEAR(level(ft2, 12, 0.3, 0.4), full, 0.01f * full);
+    const std::vector<float> own = render(rows, RuleSet::Own);
+    EXPECT_LT(level(own, 7, 0.45, 0.55), 0.9f * level(own, 5, 0.0, 1.0));
 }
 
 }  // namespace
