@@ -41,7 +41,7 @@ struct PlaybackRules {
     bool noteBelowLowestKeepsPitch = false;
     // A note that its relative note takes to the highest note (B-9) or beyond,
     // or two or more below the lowest, is not played: the cell acts as one
-    // without a note [NoteLimit, ft2_note_range].
+    // without a note, also where EDx delays it [NoteLimit, ft2_note_range].
     bool noteOutOfRangeIgnored = false;
     // Periods are 16-bit: slides up in pitch (1xx, E1x, X1x) stop at 1, slides
     // down at 32000 unless they wrap, and the frequency wraps around as the

@@ -690,12 +690,16 @@ void processRow(Sequencer& sequencer) {
 
 void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternNote& cell) {
     const Song* song = sequencer.song;
-    const bool keyOff = cell.note == keyOffNote;
+    const PlaybackRules& rules = sequencer.rules;
+    // A note the tracker does not play leaves the cell as one without a note.
+    const uint8_t note = rules.noteOutOfRangeIgnored && isPlayableNote(cell.note) &&
+                                 noteOutOfRange(song, channel, cell, cell.note, rules)
+                             ? uint8_t{0}
+                             : cell.note;
+    const bool keyOff = note == keyOffNote;
     // A cell without a note plays the channel's last note again, with the
     // cell's instrument if it names one.
-    const bool playsNote =
-        isPlayableNote(cell.note) || (cell.note == 0 && channel->notePeriod != 0);
-    const PlaybackRules& rules = sequencer.rules;
+    const bool playsNote = isPlayableNote(note) || (note == 0 && channel->notePeriod != 0);
     if (cell.instrument != 0 && rules.instrumentFollowsNote) {
         channel->chosenInstrument = static_cast<uint8_t>(cell.instrument - 1);
     }
@@ -704,8 +708,8 @@ void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternN
     } else if (playsNote && cell.instrument != 0) {
         channel->instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
     }
-    if (isPlayableNote(cell.note)) {
-        channel->noteIndex = static_cast<uint8_t>(cell.note - 1);
+    if (isPlayableNote(note)) {
+        channel->noteIndex = static_cast<uint8_t>(note - 1);
     }
     const Instrument* instrument = channelInstrument(song, channel);
     const Sample* sample = channelSample(instrument, channel);
