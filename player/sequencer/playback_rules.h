@@ -54,6 +54,10 @@ struct PlaybackRules {
     // slide moved past the target reaches the target at once
     // [PortaResetDirection].
     bool portamentoDirection = false;
+    // Only a note beside a tone portamento sets its target: without one, the
+    // glide goes on to the last target, whatever notes played since
+    // [ft2_invalid_porta_target, ft2_k00_is_note_off, Porta-Pickup].
+    bool portamentoTargetFromItsNote = false;
     // In a cell with both, the volume column's tone portamento speed (Fx, or
     // its memory for F0) prevails over 3xx's, and both glide on every tick
     // [TonePortamentoMemory, ft2_double_toneporta].
@@ -183,6 +187,7 @@ constexpr PlaybackRules ft2Rules{
     .sixteenBitPeriods = true,
     .glissando = true,
     .portamentoDirection = true,
+    .portamentoTargetFromItsNote = true,
     .volumeColumnPortamentoSpeedPrevails = true,
     // ---- Row timing
     .patternDelayRepeatsTicks = true,

@@ -576,6 +576,7 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     row.sample = channelSample(row.instrument, channel);
     row.finetune = channelFinetune(sequencer, channel);
     const HeldState held{channel->volume, channel->period, channel->panning};
+    const int32_t targetBefore = channel->portaTarget;
 
     if (static_cast<Effect>(channel->lastEffect) == Effect::Tremolo &&
         effectOf(cell) != Effect::Tremolo) {
@@ -650,6 +651,11 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     if (sequencer.rules.glissando && channel->glissando != 0 && slidesToNote(cell)) {
         channel->periodDelta = tableNoteOffset(channel->period, channel->finetune,
                                                (song->flags & linearFrequencyTable) != 0, 0);
+    }
+    // Only a note beside the tone portamento sets its target; until one has,
+    // the target is the channel's note.
+    if (rules.portamentoTargetFromItsNote && !playsNote && targetBefore != 0) {
+        channel->portaTarget = targetBefore;
     }
     stepAutoVibrato(channel, row.instrument);
     if (rules.tremorHoldsVolume) {

@@ -246,6 +246,15 @@ std::vector<PitchCase> pitchCases() {
                    {{noteC4 + 12, 0, 0xF1, effectNumber(Effect::TonePortamento), 0x01}}},
           .samples = {sine(16)}},
          {{6, linearFrequency(c4 - 128)}, {7, linearFrequency(c4 - 256)}}});
+    // 3FF glides to E-4 at once; after C-4 is played again, 300 without a
+    // note glides back to E-4.
+    cases.push_back({"a tone portamento without a note glides to the last target",
+                     {.rows = {{note(noteC4)},
+                               {{noteC4 + 4, 0, 0, effectNumber(Effect::TonePortamento), 0xFF}},
+                               {note(noteC4)},
+                               {effect(Effect::TonePortamento, 0)}},
+                      .samples = {sine(16)}},
+                     {{12, linearFrequency(c4)}, {17, linearFrequency(c4 - 256)}}});
     // C-1 - 1 plays B-0; C-0 - 1 would be B-(-1): the note starts again at
     // B-0's pitch.
     cases.push_back({"a note below the lowest keeps the pitch playing",
