@@ -217,7 +217,11 @@ int32_t autoVibratoWave(uint8_t type, int32_t position) {
 
 }  // namespace
 
-void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument) {
+void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument,
+                     const PlaybackRules& rules, bool linearPeriods) {
+    if (rules.autoVibratoLeadsUpward) {
+        channel->autoVibPos = (channel->autoVibPos + instrument->vibratoRate) & 0xFF;
+    }
     // Without depth the offset is 0 whatever the waveform: most instruments,
     // and the empty one, skip the sine.
     const int32_t wave = instrument->vibratoDepth != 0
@@ -227,14 +231,20 @@ void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument) {
     if (instrument->vibratoSweep != 0) {
         amount = channel->autoVibSweepPos * amount / instrument->vibratoSweep;
     }
-    channel->periodDelta += amount >> 6;
     channel->autoVibSweepPos =
         std::min<int32_t>(channel->autoVibSweepPos + 1, instrument->vibratoSweep);
+    channel->flags |= FrequencyChanged;
+    if (rules.autoVibratoLeadsUpward) {
+        // Rounding toward zero keeps the pitch centred on the note; a linear
+        // period offset raises the pitch, an Amiga one lowers it.
+        channel->periodDelta += linearPeriods ? amount / 64 : -(amount / 64);
+        return;
+    }
+    channel->periodDelta += amount >> 6;
     channel->autoVibPos += instrument->vibratoRate;
     if (channel->autoVibPos > 255) {
         channel->autoVibPos -= 256;
     }
-    channel->flags |= FrequencyChanged;
 }
 
 }  // namespace xmplayer

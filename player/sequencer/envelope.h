@@ -59,6 +59,9 @@ void setVolumeEnvelopePosition(MusicChannel* channel, const Instrument* instrume
 void stepEnvelopes(MusicChannel* channel, const Instrument* instrument, bool rowTick,
                    const PlaybackRules& rules = ownRules);
 
-void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument);
+// The auto-vibrato's period offset for this tick; linearPeriods tells the
+// song's frequency table.
+void stepAutoVibrato(MusicChannel* channel, const Instrument* instrument,
+                     const PlaybackRules& rules, bool linearPeriods);
 
 }  // namespace xmplayer

@@ -48,6 +48,11 @@ struct PlaybackRules {
     // tracker's octave shift does; a linear frequency steps the voice
     // exactly, below 1 Hz too [FreqWraparound].
     bool sixteenBitPeriods = false;
+    // The auto-vibrato moves its phase on before it reads its wave, rises in
+    // pitch while its wave is positive in either frequency table, and rounds
+    // its offset toward zero [AutoVibratoSweepKeyOff, SampleChange, Off-Porta,
+    // keyoff+instr].
+    bool autoVibratoLeadsUpward = false;
     // E3x glissando: tone portamento moves in semitone steps [Glissando].
     bool glissando = false;
     // Tone portamento keeps the direction its note set; a period that another
@@ -185,6 +190,7 @@ constexpr PlaybackRules ft2Rules{
     .noteBelowLowestKeepsPitch = true,
     .noteOutOfRangeIgnored = true,
     .sixteenBitPeriods = true,
+    .autoVibratoLeadsUpward = true,
     .glissando = true,
     .portamentoDirection = true,
     .portamentoTargetFromItsNote = true,

@@ -518,7 +518,8 @@ void processHeldChannel(MusicChannel* channel, const PatternNote& cell, RowConte
     channel->periodDelta = 0;
     channel->flags = 0;
     stepEnvelopes(channel, row.instrument, true, sequencer.rules);
-    stepAutoVibrato(channel, row.instrument);
+    stepAutoVibrato(channel, row.instrument, sequencer.rules,
+                    (sequencer.song->flags & linearFrequencyTable) != 0);
     updateVoice(sequencer, channel, row.sample);
 }
 
@@ -657,7 +658,8 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
     if (rules.portamentoTargetFromItsNote && !playsNote && targetBefore != 0) {
         channel->portaTarget = targetBefore;
     }
-    stepAutoVibrato(channel, row.instrument);
+    stepAutoVibrato(channel, row.instrument, sequencer.rules,
+                    (sequencer.song->flags & linearFrequencyTable) != 0);
     if (rules.tremorHoldsVolume) {
         holdTremorSilence(channel);
     }

@@ -394,7 +394,8 @@ void processTickEffects(Sequencer& sequencer) {
         }
         // A delayed cell may have changed the channel's instrument and sample.
         const Instrument* playing = channelInstrument(song, channel);
-        stepAutoVibrato(channel, playing);
+        stepAutoVibrato(channel, playing, sequencer.rules,
+                        (song->flags & linearFrequencyTable) != 0);
         if (sequencer.rules.tremorHoldsVolume) {
             holdTremorSilence(channel);
         }

@@ -54,6 +54,7 @@ struct Tune {
     std::vector<xm::Sample> samples;
     int speed = 6;
     bool linear = true;
+    xm::Instrument autoVibrato{};  // its waveform, depth and rate, for every instrument
 };
 
 std::vector<uint8_t> write(const Tune& tune) {
@@ -70,7 +71,7 @@ std::vector<uint8_t> write(const Tune& tune) {
         }
     }
     for (const xm::Sample& sample : tune.samples) {
-        xm::Instrument instrument;
+        xm::Instrument instrument = tune.autoVibrato;
         instrument.samples = {sample};
         module.instruments.push_back(instrument);
     }
@@ -260,6 +261,20 @@ std::vector<PitchCase> pitchCases() {
     cases.push_back({"a note below the lowest keeps the pitch playing",
                      {.rows = {{note(13)}, {note(1)}}, .samples = {sine(4, 0, -1)}},
                      {{3, linearFrequency(7680 - 64 * 11)}, {8, linearFrequency(7680 - 64 * 11)}}});
+    // A square auto-vibrato of depth 15 and a quarter turn a tick reads its
+    // phase after the step (first up, then down twice, up) and rises in pitch
+    // on its first half in either frequency table.
+    xm::Instrument square;
+    square.vibratoType = 1;
+    square.vibratoDepth = 15;
+    square.vibratoRate = 64;
+    cases.push_back({"auto-vibrato",
+                     {.rows = {{note(noteC4)}}, .samples = {sine(16)}, .autoVibrato = square},
+                     {{1, linearFrequency(c4 + 15)}, {3, linearFrequency(c4 - 15)}}});
+    cases.push_back(
+        {"auto-vibrato in Amiga mode",
+         {.rows = {{note(noteC4)}}, .samples = {sine(16)}, .linear = false, .autoVibrato = square},
+         {{0, 14317056.0 / (1712 - 15)}, {2, 14317056.0 / (1712 + 15)}}});
     for (PitchCase& c : cases) {
         c.tune.speed = 5;
     }
