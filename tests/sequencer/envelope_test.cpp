@@ -196,7 +196,7 @@ class AutoVibrato : public ::testing::Test {
         std::vector<int32_t> added;
         for (int t = 0; t < ticks; ++t) {
             channel.periodDelta = 0;
-            stepAutoVibrato(&channel, &instrument);
+            stepAutoVibrato(&channel, &instrument, ownRules, true);
             added.push_back(channel.periodDelta);
         }
         return added;
