@@ -374,6 +374,20 @@ struct RampGroupGains {
     return early == earlyLanes && late == lateLanes;
 }
 
+// The same for a whole group, in one mask test: the late frames' lanes are
+// compared only where the early frames' held, so every lane holds exactly
+// when the last mask is full.
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline bool wholeGuessHolds(
+    const RampGroupGains& gains, const RampGroupGains& next, __m512 steps) {
+    const __mmask16 early =
+        _mm512_cmpeq_epi32_mask(_mm512_castps_si512(_mm512_add_ps(gains.early, steps)),
+                                _mm512_castps_si512(next.early));
+    const __mmask16 both = _mm512_mask_cmpeq_epi32_mask(
+        early, _mm512_castps_si512(_mm512_add_ps(gains.late, steps)),
+        _mm512_castps_si512(next.late));
+    return _kortestc_mask16_u8(both, both) != 0;
+}
+
 // A group's float gains as doubles, four frames to a register.
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline GroupGains widened(
     const RampGroupGains& gains) {
@@ -402,7 +416,7 @@ struct RampGroupGains {
     const RampGroupGains next{_mm512_add_ps(start, guess.earlyNext),
                               _mm512_add_ps(start, guess.lateNext)};
     if (frames == groupFrames) {
-        if (guessHolds(gains, next, steps, 0xFFFF, 0xFFFF)) {
+        if (wholeGuessHolds(gains, next, steps)) {
             return _mm_add_ps(gain, guess.sixteen);
         }
     } else {
