@@ -379,12 +379,11 @@ struct RampGroupGains {
 // when the last mask is full.
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline bool wholeGuessHolds(
     const RampGroupGains& gains, const RampGroupGains& next, __m512 steps) {
-    const __mmask16 early =
-        _mm512_cmpeq_epi32_mask(_mm512_castps_si512(_mm512_add_ps(gains.early, steps)),
-                                _mm512_castps_si512(next.early));
-    const __mmask16 both = _mm512_mask_cmpeq_epi32_mask(
-        early, _mm512_castps_si512(_mm512_add_ps(gains.late, steps)),
-        _mm512_castps_si512(next.late));
+    const __mmask16 early = _mm512_cmpeq_epi32_mask(
+        _mm512_castps_si512(_mm512_add_ps(gains.early, steps)), _mm512_castps_si512(next.early));
+    const __mmask16 both =
+        _mm512_mask_cmpeq_epi32_mask(early, _mm512_castps_si512(_mm512_add_ps(gains.late, steps)),
+                                     _mm512_castps_si512(next.late));
     return _kortestc_mask16_u8(both, both) != 0;
 }
 
@@ -456,8 +455,7 @@ template <Reads reads, bool scaledGains>
     const RunReader reader = readerOf(run);
     const int32_t frames = run.frames;
     const __m128 scale = _mm_set1_ps(scaledGains ? 0x1p-31f : 1.0f);
-    const __m128 step =
-        _mm_mul_ps(_mm_setr_ps(ramp.stepLeft, ramp.stepRight, 0.0f, 0.0f), scale);
+    const __m128 step = _mm_mul_ps(_mm_setr_ps(ramp.stepLeft, ramp.stepRight, 0.0f, 0.0f), scale);
     const __m512 steps = pairEverywhere(step);
     __m128 gain = _mm_mul_ps(_mm_setr_ps(ramp.left, ramp.right, 0.0f, 0.0f), scale);
     RampGuess guess = guessFrom(gain, step);
@@ -504,8 +502,9 @@ template <Reads reads, bool scaledGains>
 }
 
 template <Reads reads>
-[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] uint64_t mixRampReadingAny(
-    float* buffer, const MixRun& run, RampGains& gains) {
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] uint64_t mixRampReadingAny(float* buffer,
+                                                                                 const MixRun& run,
+                                                                                 RampGains& gains) {
     return gainsScaleExactly(gains) ? mixRampReading<reads, true>(buffer, run, gains)
                                     : mixRampReading<reads, false>(buffer, run, gains);
 }
