@@ -52,7 +52,10 @@ struct BenchSample {
     Sample sample{};
 };
 
-enum class Scene { ForwardLoops, PingPongLoops, HighPitches, Ramping, Silent };
+enum class Scene { ForwardLoops, PingPongLoops, HighPitches, Ramping, Gliding, Silent };
+
+// A tick at 125 BPM: the length of the glides under FT2's rules.
+constexpr int32_t tickFrames = rate * 5 / 2 / 125;
 
 // Voices at assorted pitches (about 0.2 to 2 samples per frame; 2 to 6 for
 // the high pitches) on samples of 4000 to 20000 values.
@@ -90,13 +93,23 @@ void runMix(benchmark::State& state, Scene scene, const MixKernels& kernels) {
     const auto samples = makeSamples(scene == Scene::PingPongLoops ? PingPongLoop : ForwardLoop);
     const auto mixer = std::make_unique<MixerState>();
     setUpVoices(*mixer, samples, voiceCount, scene);
-    // Ramping: every call changes the targets and is one ramp long, so every
-    // frame is mixed by the ramp kernel.
-    const int32_t frames = scene == Scene::Ramping ? mixer->rampLength : blockFrames;
+    // Ramping and gliding: every call changes the targets and is one ramp
+    // long, so every frame is mixed by the ramp kernel; a glide lasts a tick,
+    // as where the gains glide over the tick, and crosses more binades.
+    const bool ramps = scene == Scene::Ramping || scene == Scene::Gliding;
+    if (scene == Scene::Gliding) {
+        mixer->tickRampLength = tickFrames;
+        mixer->tickRampReciprocal = 1.0f / static_cast<float>(tickFrames);
+        mixer->quickRampLength = mixer->rampLength;
+        mixer->quickRampReciprocal = mixer->rampReciprocal;
+    }
+    const int32_t frames = scene == Scene::Ramping   ? mixer->rampLength
+                           : scene == Scene::Gliding ? tickFrames
+                                                     : blockFrames;
     std::vector<float> buffer(2 * static_cast<size_t>(frames));
     int flip = 0;
     for (auto _ : state) {
-        if (scene == Scene::Ramping) {
+        if (ramps) {
             flip ^= 1;
             for (int slot = 0; slot < voiceCount; ++slot) {
                 mixer->voices[slot].targetLeft = flip ? 20 + slot : 100;
@@ -115,11 +128,10 @@ void runMix(benchmark::State& state, Scene scene, const MixKernels& kernels) {
 // Every scene with every kernel set this processor runs, named
 // mixScene/kernels/voices.
 void registerMixBenchmarks() {
-    const std::pair<const char*, Scene> scenes[] = {{"mixForwardLoops", Scene::ForwardLoops},
-                                                    {"mixPingPongLoops", Scene::PingPongLoops},
-                                                    {"mixHighPitches", Scene::HighPitches},
-                                                    {"mixRamping", Scene::Ramping},
-                                                    {"mixSilent", Scene::Silent}};
+    const std::pair<const char*, Scene> scenes[] = {
+        {"mixForwardLoops", Scene::ForwardLoops}, {"mixPingPongLoops", Scene::PingPongLoops},
+        {"mixHighPitches", Scene::HighPitches},   {"mixRamping", Scene::Ramping},
+        {"mixGliding", Scene::Gliding},           {"mixSilent", Scene::Silent}};
     for (const MixKernels* kernels : supportedMixKernels()) {
         for (const auto& [name, scene] : scenes) {
             auto* benchmark = benchmark::RegisterBenchmark(

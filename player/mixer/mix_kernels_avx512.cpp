@@ -374,6 +374,19 @@ struct RampGroupGains {
     return early == earlyLanes && late == lateLanes;
 }
 
+// The same for a whole group, in one mask test: the late frames' lanes are
+// compared only where the early frames' held, so every lane holds exactly
+// when the last mask is full.
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline bool wholeGuessHolds(
+    const RampGroupGains& gains, const RampGroupGains& next, __m512 steps) {
+    const __mmask16 early = _mm512_cmpeq_epi32_mask(
+        _mm512_castps_si512(_mm512_add_ps(gains.early, steps)), _mm512_castps_si512(next.early));
+    const __mmask16 both =
+        _mm512_mask_cmpeq_epi32_mask(early, _mm512_castps_si512(_mm512_add_ps(gains.late, steps)),
+                                     _mm512_castps_si512(next.late));
+    return _kortestc_mask16_u8(both, both) != 0;
+}
+
 // A group's float gains as doubles, four frames to a register.
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline GroupGains widened(
     const RampGroupGains& gains) {
@@ -402,7 +415,7 @@ struct RampGroupGains {
     const RampGroupGains next{_mm512_add_ps(start, guess.earlyNext),
                               _mm512_add_ps(start, guess.lateNext)};
     if (frames == groupFrames) {
-        if (guessHolds(gains, next, steps, 0xFFFF, 0xFFFF)) {
+        if (wholeGuessHolds(gains, next, steps)) {
             return _mm_add_ps(gain, guess.sixteen);
         }
     } else {
@@ -419,15 +432,32 @@ struct RampGroupGains {
     return after;
 }
 
-template <Reads reads>
+// The values x 2^31 as they are, or back to the values.
+template <bool scaledGains>
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw"), gnu::always_inline]] inline GroupValues
+valuesFor(const GroupValues& values) {
+    if constexpr (scaledGains) {
+        return values;
+    } else {
+        return unscaled(values);
+    }
+}
+
+// Where `scaledGains`, the chain runs on the gains x 2^-31, which saves
+// taking the values back from x 2^31 at every group. Scaling by a power of
+// two commutes with every rounding here as long as no float leaves the normal
+// range, and then every sum, move and product (the same real products) keeps
+// its bits, scaled: see gainsScaleExactly.
+template <Reads reads, bool scaledGains>
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] uint64_t mixRampReading(float* buffer,
                                                                               const MixRun& run,
                                                                               RampGains& ramp) {
     const RunReader reader = readerOf(run);
     const int32_t frames = run.frames;
-    const __m128 step = _mm_setr_ps(ramp.stepLeft, ramp.stepRight, 0.0f, 0.0f);
+    const __m128 scale = _mm_set1_ps(scaledGains ? 0x1p-31f : 1.0f);
+    const __m128 step = _mm_mul_ps(_mm_setr_ps(ramp.stepLeft, ramp.stepRight, 0.0f, 0.0f), scale);
     const __m512 steps = pairEverywhere(step);
-    __m128 gain = _mm_setr_ps(ramp.left, ramp.right, 0.0f, 0.0f);
+    __m128 gain = _mm_mul_ps(_mm_setr_ps(ramp.left, ramp.right, 0.0f, 0.0f), scale);
     RampGuess guess = guessFrom(gain, step);
     uint64_t position = run.position;
     int32_t frame = 0;
@@ -435,20 +465,48 @@ template <Reads reads>
         RampGroupGains gains;
         gain = rampGroupGains(gains, guess, gain, step, steps, groupFrames);
         addGroup(buffer + 2 * frame,
-                 unscaled(groupValues<reads>(reader, position, groupFrames - 1)), widened(gains));
+                 valuesFor<scaledGains>(groupValues<reads>(reader, position, groupFrames - 1)),
+                 widened(gains));
         position += groupFrames * reader.delta;
     }
     const int32_t left = frames - frame;
     if (left > 0) {
         RampGroupGains gains;
         gain = rampGroupGains(gains, guess, gain, step, steps, left);
-        addGroupPart(buffer + 2 * frame, unscaled(groupValues<reads>(reader, position, left - 1)),
+        addGroupPart(buffer + 2 * frame,
+                     valuesFor<scaledGains>(groupValues<reads>(reader, position, left - 1)),
                      widened(gains), left);
         position += static_cast<uint64_t>(left) * reader.delta;
     }
+    gain = _mm_mul_ps(gain, _mm_set1_ps(scaledGains ? 0x1p31f : 1.0f));
     ramp.left = _mm_cvtss_f32(gain);
     ramp.right = _mm_cvtss_f32(_mm_shuffle_ps(gain, gain, _MM_SHUFFLE(1, 1, 1, 1)));
     return position;
+}
+
+// Whether the gains and steps let the chain run x 2^-31 with the same bits:
+// each 0 or between 2^-64 and 2^64 in size. Every float of the chain (sums,
+// moves, their multiples by whole frame counts) is a multiple of the smaller
+// unit in the last place of the gain and the step, at least 2^-87 here, so
+// x 2^-31 it stays a normal float; and at most 2^31 frames from below 2^64
+// stay far below the largest float either way. Not a number fails. Without
+// branches, whose outcome would follow the gains' signs.
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] inline bool gainsScaleExactly(
+    const RampGains& gains) {
+    const __m128 sizes = _mm_andnot_ps(
+        _mm_set1_ps(-0.0f), _mm_setr_ps(gains.left, gains.right, gains.stepLeft, gains.stepRight));
+    const __m128 inRange = _mm_and_ps(_mm_cmpge_ps(sizes, _mm_set1_ps(0x1p-64f)),
+                                      _mm_cmplt_ps(sizes, _mm_set1_ps(0x1p64f)));
+    const __m128 zero = _mm_cmpeq_ps(sizes, _mm_setzero_ps());
+    return _mm_movemask_ps(_mm_or_ps(inRange, zero)) == 0xF;
+}
+
+template <Reads reads>
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] uint64_t mixRampReadingAny(float* buffer,
+                                                                                 const MixRun& run,
+                                                                                 RampGains& gains) {
+    return gainsScaleExactly(gains) ? mixRampReading<reads, true>(buffer, run, gains)
+                                    : mixRampReading<reads, false>(buffer, run, gains);
 }
 
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] uint64_t mixRampAvx512(float* buffer,
@@ -456,12 +514,12 @@ template <Reads reads>
                                                                              RampGains& gains) {
     const uint64_t size = stepSize(run.delta);
     if (size < oneWindowSteps) {
-        return mixRampReading<Reads::oneWindow>(buffer, run, gains);
+        return mixRampReadingAny<Reads::oneWindow>(buffer, run, gains);
     }
     if (size < twoWindowSteps) {
-        return mixRampReading<Reads::twoWindows>(buffer, run, gains);
+        return mixRampReadingAny<Reads::twoWindows>(buffer, run, gains);
     }
-    return mixRampReading<Reads::scattered>(buffer, run, gains);
+    return mixRampReadingAny<Reads::scattered>(buffer, run, gains);
 }
 
 // Sixteen values clamped to the 16-bit range as the reference does, a value
