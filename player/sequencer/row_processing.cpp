@@ -449,25 +449,25 @@ constexpr int32_t emptyInstrumentFadeOut = 0x100;
 // instrument: envelopes it lacks keep their walk, so that a later note of an
 // instrument that has them goes on from there, and its fade-out step is taken.
 void resetInstrument(MusicChannel* channel, const RowContext& row) {
-    const MusicChannel before = *channel;
+    MusicChannel before = *channel;
     resetChannel(channel, row.sample);
     chooseQuickRamp(row.sequencer, channel, true);
     if (!row.sequencer.rules.instrumentFollowsNote) {
         return;
     }
+    // The walk goes on from where it stood.
+    const auto keepWalk = [](const EnvelopeState& now, const EnvelopeState& was) {
+        *now.point = *was.point;
+        *now.tick = *was.tick;
+        *now.fixed = *was.fixed;
+        *now.delta = *was.delta;
+        *now.done = *was.done;
+    };
     if (!envelopeActive(volumeEnvelopeShape(row.instrument))) {
-        channel->volEnvPoint = before.volEnvPoint;
-        channel->volEnvTick = before.volEnvTick;
-        channel->volEnvFixed = before.volEnvFixed;
-        channel->volEnvDelta = before.volEnvDelta;
-        channel->volEnvDone = before.volEnvDone;
+        keepWalk(volumeEnvelopeState(channel), volumeEnvelopeState(&before));
     }
     if (!envelopeActive(panningEnvelopeShape(row.instrument))) {
-        channel->panEnvPoint = before.panEnvPoint;
-        channel->panEnvTick = before.panEnvTick;
-        channel->panEnvFixed = before.panEnvFixed;
-        channel->panEnvDelta = before.panEnvDelta;
-        channel->panEnvDone = before.panEnvDone;
+        keepWalk(panningEnvelopeState(channel), panningEnvelopeState(&before));
     }
     channel->fadeOutStep =
         row.instrument == &emptyInstrument ? emptyInstrumentFadeOut : row.instrument->fadeOut;
