@@ -34,9 +34,11 @@ inline int32_t boundedPeriod(int64_t period) {
 }
 
 // FastTracker 2 keeps periods in 16 bits. A slide up in pitch stops at 1; one
-// down stops at 32000 unless it has wrapped past 32767 into negative periods,
-// which the frequency conversion turns round into audible pitches again.
-constexpr int32_t highestSlidPeriod = 32000;
+// down stops at 31999, one short of 32000 (every pitch after such a stop in
+// FreqWraparound's recording is one linear unit above what 32000 gives),
+// unless it has wrapped past 32767 into negative periods, which the frequency
+// conversion turns round into audible pitches again.
+constexpr int32_t highestSlidPeriod = 31999;
 
 inline int32_t periodSlidUpIn16Bits(int32_t period, int32_t amount) {
     const int32_t slid = static_cast<int16_t>(static_cast<uint16_t>(period - amount));

@@ -44,7 +44,7 @@ struct PlaybackRules {
     // without a note, also where EDx delays it [NoteLimit, ft2_note_range].
     bool noteOutOfRangeIgnored = false;
     // Periods are 16-bit: slides up in pitch (1xx, E1x, X1x) stop at 1, slides
-    // down at 32000 unless they wrap, and the frequency wraps around as the
+    // down at 31999 unless they wrap, and the frequency wraps around as the
     // tracker's octave shift does; a linear frequency steps the voice
     // exactly, below 1 Hz too [FreqWraparound].
     bool sixteenBitPeriods = false;

@@ -51,6 +51,7 @@ const AlikeFile alikeFiles[] = {
     {"AutoVibratoSweepKeyOff.xm", 1.000, 0.797},
     {"EnvOff.xm", 0.977, 0.926},
     {"Finetune-Precision.xm", 0.186, 0.233},
+    {"FreqWraparound.xm", 0.400, 0.190},
     {"GlobalVolume.xm", 0.366, 0.428},
     {"KeyOff2.xm", 0.981, -0.023},
     {"NoteLimit.xm", 0.970, 0.328},

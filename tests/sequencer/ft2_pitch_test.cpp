@@ -296,8 +296,8 @@ TEST(Ft2Pitch, PlaysThePitchesOfFastTracker2) {
 }
 
 TEST(Ft2Pitch, AWrappedPeriodFarBelowTheNotesStandsStill) {
-    // 2FF at speed 5 slides C-4 by 1020 units a tick: 27 ticks reach 32000,
-    // the 28th wraps to -32516 and the 33rd reaches -27416, whose frequency is
+    // 2FF at speed 5 slides C-4 by 1020 units a tick: 27 ticks reach 31999,
+    // the 28th wraps to -32517 and the 33rd reaches -27417, whose frequency is
     // about 0.002 Hz. The voice then stands still for that one tick, where
     // even 1 Hz would move it a visible step along the 4-frame cycle.
     Tune tune{.rows = {{note(noteC4, 1, Effect::PortamentoDown, 0xFF)}}, .samples = {sine(4)}};
