@@ -110,6 +110,21 @@ bool stepEnvelope(MusicChannel* channel, const EnvelopeState& state, const Envel
     return false;
 }
 
+namespace {
+
+// The walk at `tickPosition`, holding point `index`'s value.
+void holdAtPoint(const EnvelopeState& state, const EnvelopeShape& shape, int32_t index,
+                 int32_t tickPosition) {
+    *state.point = index;
+    *state.tick = tickPosition;
+    *state.delta = 0;
+    *state.fixed = pointValue(shape, index) * fixedOne;
+    *state.value = pointValue(shape, index);
+    *state.done = 0;
+}
+
+}  // namespace
+
 void setEnvelopePosition(const EnvelopeState& state, const EnvelopeShape& shape,
                          int32_t tickPosition, bool passesPoint) {
     const int32_t count = shape.pointCount;
@@ -118,12 +133,7 @@ void setEnvelopePosition(const EnvelopeState& state, const EnvelopeShape& shape,
     }
     if (tickPosition < pointTick(shape, 0)) {
         // Before the first point: the walk starts there, holding its value.
-        *state.point = 0;
-        *state.tick = tickPosition;
-        *state.delta = 0;
-        *state.fixed = pointValue(shape, 0) * fixedOne;
-        *state.value = pointValue(shape, 0);
-        *state.done = 0;
+        holdAtPoint(state, shape, 0, tickPosition);
         return;
     }
     // With passesPoint a position on a point's tick lies past that point, so
@@ -135,12 +145,7 @@ void setEnvelopePosition(const EnvelopeState& state, const EnvelopeShape& shape,
     }
     if (passesPoint && tickPosition == pointTick(shape, index) &&
         (shape.flags & envelopeSustain) != 0 && index == shape.sustainPoint) {
-        *state.point = index;
-        *state.tick = tickPosition;
-        *state.delta = 0;
-        *state.fixed = pointValue(shape, index) * fixedOne;
-        *state.value = pointValue(shape, index);
-        *state.done = 0;
+        holdAtPoint(state, shape, index, tickPosition);
         return;
     }
     *state.point = index;

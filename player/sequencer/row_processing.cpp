@@ -414,11 +414,15 @@ uint8_t cellNote(const PatternNote& cell, const PlaybackRules& rules) {
     return cell.note;
 }
 
-// Whether the sample that the cell's note would play takes it by its relative
-// note to the highest note or beyond, or two or more below the lowest: notes
-// that the tracker does not play.
-bool noteOutOfRange(const Song* song, const MusicChannel* channel, const PatternNote& cell,
-                    uint8_t note, const PlaybackRules& rules) {
+// Whether the rules leave the cell's note unplayed: the sample it would play
+// takes it by its relative note to the highest note or beyond, or two or more
+// below the lowest, notes that the tracker does not play.
+bool noteIgnored(const Song* song, const MusicChannel* channel, const PatternNote& cell,
+                 const PlaybackRules& rules) {
+    const uint8_t note = cell.note;
+    if (!rules.noteOutOfRangeIgnored || !isPlayableNote(note)) {
+        return false;
+    }
     MusicChannel next = *channel;
     if (cell.instrument != 0) {
         next.instrumentIndex = static_cast<uint8_t>(cell.instrument - 1);
@@ -540,10 +544,8 @@ void processChannel(MusicChannel* channel, const PatternNote& cell, RowContext& 
         return;
     }
     const PlaybackRules& rules = sequencer.rules;
-    const uint8_t note = rules.noteOutOfRangeIgnored && isPlayableNote(cell.note) &&
-                                 noteOutOfRange(song, channel, cell, cell.note, rules)
-                             ? uint8_t{0}
-                             : cellNote(cell, rules);
+    const uint8_t note =
+        noteIgnored(song, channel, cell, rules) ? uint8_t{0} : cellNote(cell, rules);
     // By the player's own rules a volume-column tone portamento does not make
     // a tone-portamento row; by FT2's it does, unless a note delay starts the
     // note afresh on its tick.
@@ -700,10 +702,7 @@ void playDelayedCell(Sequencer& sequencer, MusicChannel* channel, const PatternN
     const Song* song = sequencer.song;
     const PlaybackRules& rules = sequencer.rules;
     // A note the tracker does not play leaves the cell as one without a note.
-    const uint8_t note = rules.noteOutOfRangeIgnored && isPlayableNote(cell.note) &&
-                                 noteOutOfRange(song, channel, cell, cell.note, rules)
-                             ? uint8_t{0}
-                             : cell.note;
+    const uint8_t note = noteIgnored(song, channel, cell, rules) ? uint8_t{0} : cell.note;
     const bool keyOff = note == keyOffNote;
     // A cell without a note plays the channel's last note again, with the
     // cell's instrument if it names one.
